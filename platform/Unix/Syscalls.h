@@ -1,0 +1,21 @@
+// Every system call the Linux stand-ins make that can fail on a real machine
+// goes through this table, so a test can make one fail on purpose (a full
+// disk at the Nth write, a failed read or close) by swapping an entry, as
+// SQLite's os_unix.c does. The program itself never changes it.
+#pragma once
+
+#include <sys/types.h>
+
+struct UnixSyscalls {
+  int (*open)(const char* path, int flags, mode_t mode);
+  ssize_t (*read)(int fd, void* buffer, size_t count);
+  ssize_t (*write)(int fd, const void* buffer, size_t count);
+  int (*close)(int fd);
+  int (*fsync)(int fd);
+  int (*ftruncate)(int fd, off_t length);
+  off_t (*lseek)(int fd, off_t offset, int whence);
+  int (*rename)(const char* from, const char* to);
+  int (*unlink)(const char* path);
+};
+
+extern UnixSyscalls unixSyscalls;
