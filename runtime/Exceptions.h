@@ -5,6 +5,7 @@
 #include <string>
 
 #include "Template.h"
+#include "Win32.h"
 
 // Exceptions are raised as pointers (throw Exception*), so that the two
 // preallocated memory exceptions can be raised without allocating, and so
@@ -46,7 +47,6 @@ class EInOutError : public Exception {
 
 KV_DECLARE_EXCEPTION(EConvertError, Exception);
 
-struct EXCEPTION_RECORD;
 class EExternal : public Exception {
  public:
   using Exception::Exception;

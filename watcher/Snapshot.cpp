@@ -1,0 +1,47 @@
+#include "Snapshot.h"
+
+#include "Exceptions.h"
+#include "StringList.h"
+
+void LoadSnapshot(TTextChannel& channel, const std::string& readPath, TStringList& snapshot) {
+  BindPath(channel, readPath);
+  try {
+    OpenForReading(channel);
+    CheckPendingResult();
+  } catch (Exception* failure) {
+    // Whatever kept the file from opening, the answer is a new empty file; if
+    // that fails too, its own code is the one worth reporting.
+    ReleaseException(failure);
+    CreateForWriting(channel);
+    CheckPendingResult();
+    CloseChannel(channel);
+    CheckPendingResult();
+    OpenForReading(channel);
+    CheckPendingResult();
+  }
+  for (;;) {
+    const bool atEnd = AtEndOfData(channel);
+    CheckPendingResult();
+    if (atEnd) break;
+    std::string line = ReadLineText(channel);
+    SkipToNextLine(channel);
+    CheckPendingResult();
+    if (!line.empty()) snapshot.AppendEntry(line);
+  }
+  CloseChannel(channel);
+  CheckPendingResult();
+}
+
+void AppendSnapshotLine(TTextChannel& channel, const std::string& text) {
+  OpenForAppending(channel);
+  CheckPendingResult();
+  WriteText(channel, text);
+  WriteLineEnd(channel);
+  CheckPendingResult();
+  CloseChannel(channel);
+  CheckPendingResult();
+}
+
+void RewriteSnapshot(const std::string& rewritePath, const TStringList& snapshot) {
+  snapshot.WriteAllToFile(rewritePath);
+}
