@@ -29,3 +29,8 @@ struct TemplateArgument {
 // Fills "%s", "%d", "%x", "%p" and "%%"; raises EConvertError on a directive it
 // cannot fill.
 std::string FillTemplate(std::string_view templ, std::initializer_list<TemplateArgument> args);
+
+// The same into a fixed buffer of size bytes, cut to fit and zero-terminated;
+// returns the length. Allocates nothing while the template is sound.
+size_t FillTemplateInto(char* buffer, size_t size, std::string_view templ,
+                        std::initializer_list<TemplateArgument> args);

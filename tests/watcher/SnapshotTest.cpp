@@ -35,7 +35,7 @@ TEST_F(Snapshot, LoadKeepsTheNonEmptyLinesInFileOrder) {
   EXPECT_EQ(Load("\r\n\r\n\r\n"), Lines{});
   EXPECT_EQ(Load("a\nb\nc\r\n"), Lines{"a\nb\nc"}) << "a lone line feed is part of the line";
   EXPECT_EQ(Load("a\r\nb\x1A" "c\r\nd\r\n"), (Lines{"a", "b"})) << "0x1A ends what is read";
-  EXPECT_EQ(Load("b\xE4r\r\nA\x00Z\r\n"), (Lines{"b\xE4r", std::string("A\0Z", 3)}));
+  EXPECT_EQ(Load(std::string("b\xE4r\r\nA\x00Z\r\n", 10)), (Lines{"b\xE4r", std::string("A\0Z", 3)}));
 }
 
 TEST_F(Snapshot, AMissingFileIsCreatedEmpty) {

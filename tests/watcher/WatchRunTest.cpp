@@ -235,8 +235,8 @@ TEST_F(WatchRun, VanishedLinesAreWrittenBackUnderFreeNumbersOrDropped) {
   WriteSnapshot("a\r\nb\r\nc\r\n");
   auto no = Start();
   ExpectRemoved(*no, kRunLine, "a", "n");
-  EXPECT_EQ(Snapshot(), "b\r\nc\r\n");
   ExpectRemoved(*no, kRunLine, "b", "y");
+  EXPECT_EQ(Snapshot(), "b\r\nc\r\n") << "rewritten before the next prompt";
   ExpectRemoved(*no, kRunLine, "c", "n");
   ExpectNoMoreBoxes(*no, 0);
   EXPECT_EQ(Snapshot(), "b\r\n");

@@ -1,0 +1,20 @@
+// Letter case as Windows ignores it in names and comparisons, for
+// Windows-1252 text: ASCII, the Latin-1 capitals, and Š, Œ, Ž, Ÿ in the 0x80 row.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+inline unsigned char FoldCase(unsigned char c) {
+  if (c >= 'A' && c <= 'Z') return c + ('a' - 'A');
+  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 0x20;
+  if (c == 0x8A || c == 0x8C || c == 0x8E) return c + 0x10;
+  if (c == 0x9F) return 0xFF;
+  return c;
+}
+
+inline std::string FoldedCopy(std::string_view text) {
+  std::string folded(text);
+  for (char& c : folded) c = static_cast<char>(FoldCase(static_cast<unsigned char>(c)));
+  return folded;
+}

@@ -1,0 +1,332 @@
+// The registry as REGEDIT4 hive files in the machine root. Every call sees
+// the file as it is now, but an unchanged file is not parsed again; every
+// write is read-modify-write under an exclusive lock and replaces the file
+// whole, so that a crash leaves either the old hive or the new one.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+
+#include "Hive.h"
+#include "MachineRoot.h"
+#include "Syscalls.h"
+#include "Win32.h"
+
+namespace {
+
+enum HiveId { LocalMachine, CurrentUser };
+
+struct OpenKey {
+  HiveId hive;
+  std::string path;
+  REGSAM access;
+};
+
+constexpr REGSAM kWriteAccess = 0x0002 | 0x0004 | 0x0020 | 0x10000 | 0x40000 | 0x80000;
+
+std::set<OpenKey*> openKeys;
+
+struct HiveFile {
+  explicit HiveFile(const char* rootName) : hive(rootName) {}
+  struct stat identity {};
+  bool known = false;
+  LONG status = ERROR_SUCCESS;
+  Hive hive;
+};
+
+std::map<std::string, std::unique_ptr<HiveFile>> hiveFiles;
+
+const char* RootNameOf(HiveId id) {
+  return id == LocalMachine ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER";
+}
+
+std::string HivePathOf(HiveId id) {
+  const std::string root = MachineRoot();
+  if (root.empty()) return {};
+  return root + (id == LocalMachine ? "/HKLM.reg" : "/HKCU.reg");
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+LONG ReadWhole(const std::string& path, std::string& text) {
+  const int fd = unixSyscalls.open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+  if (fd < 0) return errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_CANTREAD;
+  text.clear();
+  char buffer[65536];
+  ssize_t count;
+  while ((count = unixSyscalls.read(fd, buffer, sizeof(buffer))) > 0) text.append(buffer, count);
+  unixSyscalls.close(fd);
+  return count < 0 ? ERROR_CANTREAD : ERROR_SUCCESS;
+}
+
+// The hive as its file holds it now; parsed again only when the file changed.
+HiveFile* Current(HiveId id, LONG& status) {
+  const std::string path = HivePathOf(id);
+  if (path.empty()) {
+    status = ERROR_CANTOPEN;
+    return nullptr;
+  }
+  std::unique_ptr<HiveFile>& file = hiveFiles[path];
+  if (!file) file = std::make_unique<HiveFile>(RootNameOf(id));
+  struct stat now {};
+  const bool exists = stat(path.c_str(), &now) == 0;
+  if (!exists) now = {};
+  if (!file->known || !SameFile(now, file->identity)) {
+    std::string text;
+    const LONG read = exists ? ReadWhole(path, text) : ERROR_SUCCESS;
+    file->status = read == ERROR_SUCCESS && !file->hive.Parse(text) ? ERROR_BADDB : read;
+    if (file->status != ERROR_SUCCESS) file->hive.Parse("");
+    file->identity = now;
+    file->known = true;
+  }
+  status = file->status;
+  return status == ERROR_SUCCESS ? file.get() : nullptr;
+}
+
+// Whether this process may change the hive: the file's write bits, or for a
+// missing file the folder's, as a user without rights on it would find.
+bool Writable(HiveId id) {
+  const std::string path = HivePathOf(id);
+  struct stat info {};
+  if (stat(path.c_str(), &info) == 0) return (info.st_mode & 0222) != 0;
+  return stat(MachineRoot().c_str(), &info) == 0 && (info.st_mode & 0222) != 0;
+}
+
+LONG WriteWhole(const std::string& path, const std::string& text) {
+  const std::string temporary = path + ".new";
+  const int fd = unixSyscalls.open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return ERROR_CANTWRITE;
+  size_t done = 0;
+  bool ok = true;
+  while (ok && done < text.size()) {
+    const ssize_t count = unixSyscalls.write(fd, text.data() + done, text.size() - done);
+    ok = count > 0;
+    if (ok) done += static_cast<size_t>(count);
+  }
+  const int writeError = errno;
+  ok = ok && unixSyscalls.fsync(fd) == 0;
+  ok = unixSyscalls.close(fd) == 0 && ok;
+  ok = ok && unixSyscalls.rename(temporary.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    unixSyscalls.unlink(temporary.c_str());
+    return writeError == ENOSPC || errno == ENOSPC ? ERROR_DISK_FULL : ERROR_CANTWRITE;
+  }
+  const std::string folder = path.substr(0, path.rfind('/'));
+  const int folderFd = unixSyscalls.open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+  if (folderFd >= 0) {
+    unixSyscalls.fsync(folderFd);
+    unixSyscalls.close(folderFd);
+  }
+  return ERROR_SUCCESS;
+}
+
+// Applies a change to the hive as its file holds it under the lock, and
+// replaces the file with the result.
+LONG ChangeHive(HiveId id, const std::function<LONG(Hive&)>& change) {
+  const std::string path = HivePathOf(id);
+  if (path.empty()) return ERROR_CANTOPEN;
+  const int lock = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (lock < 0) return ERROR_CANTWRITE;
+  flock(lock, LOCK_EX);
+  LONG status = ERROR_SUCCESS;
+  HiveFile* file = Current(id, status);
+  if (file) status = change(file->hive);
+  if (file && status == ERROR_SUCCESS) status = WriteWhole(path, file->hive.Serialize());
+  // Whatever happened, the next call reads the file afresh.
+  if (file) file->known = false;
+  close(lock);
+  return status;
+}
+
+OpenKey* KeyOf(HKEY key) {
+  static OpenKey localMachine{LocalMachine, "", KEY_ALL_ACCESS};
+  static OpenKey currentUser{CurrentUser, "", KEY_ALL_ACCESS};
+  if (key == HKEY_LOCAL_MACHINE) return &localMachine;
+  if (key == HKEY_CURRENT_USER) return &currentUser;
+  auto* open = reinterpret_cast<OpenKey*>(key);
+  return openKeys.count(open) ? open : nullptr;
+}
+
+std::string Joined(const std::string& base, LPCSTR subKey) {
+  if (!subKey || !*subKey) return base;
+  return base.empty() ? subKey : base + "\\" + subKey;
+}
+
+// The key behind a handle as the hive now holds it; its section may be
+// absent when only keys below it have one.
+LONG Lookup(HKEY handle, OpenKey*& key, const HiveKey*& section) {
+  key = KeyOf(handle);
+  if (!key) return ERROR_INVALID_HANDLE;
+  LONG status = ERROR_SUCCESS;
+  HiveFile* file = Current(key->hive, status);
+  if (!file) return status;
+  if (!file->hive.Exists(key->path)) return ERROR_KEY_DELETED;
+  section = file->hive.Find(key->path);
+  return ERROR_SUCCESS;
+}
+
+LONG NewHandle(HiveId hive, std::string path, REGSAM access, PHKEY result) {
+  auto* key = new OpenKey{hive, std::move(path), access};
+  openKeys.insert(key);
+  *result = reinterpret_cast<HKEY>(key);
+  return ERROR_SUCCESS;
+}
+
+LONG CopyOut(const std::string& bytes, LPBYTE data, LPDWORD length) {
+  if (!length) return data ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
+  const DWORD available = *length;
+  *length = static_cast<DWORD>(bytes.size());
+  if (!data) return ERROR_SUCCESS;
+  if (available < bytes.size()) return ERROR_MORE_DATA;
+  memcpy(data, bytes.data(), bytes.size());
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+LONG RegOpenKeyExA(HKEY handle, LPCSTR subKey, DWORD, REGSAM access, PHKEY result) {
+  if (!result) return ERROR_INVALID_PARAMETER;
+  const OpenKey* base = KeyOf(handle);
+  if (!base) return ERROR_INVALID_HANDLE;
+  LONG status = ERROR_SUCCESS;
+  HiveFile* file = Current(base->hive, status);
+  if (!file) return status;
+  const std::string path = Joined(base->path, subKey);
+  if (!file->hive.Exists(path)) return ERROR_FILE_NOT_FOUND;
+  if ((access & kWriteAccess) && !Writable(base->hive)) return ERROR_ACCESS_DENIED;
+  return NewHandle(base->hive, path, access, result);
+}
+
+LONG RegCreateKeyExA(HKEY handle, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM access,
+                     LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
+  if (!result || !subKey) return ERROR_INVALID_PARAMETER;
+  const OpenKey* base = KeyOf(handle);
+  if (!base) return ERROR_INVALID_HANDLE;
+  if (!Writable(base->hive)) return ERROR_ACCESS_DENIED;
+  const std::string path = Joined(base->path, subKey);
+  bool created = false;
+  const LONG status = ChangeHive(base->hive, [&](Hive& hive) -> LONG {
+    if (hive.Exists(path)) return ERROR_ALREADY_EXISTS;
+    hive.Create(path);
+    created = true;
+    return ERROR_SUCCESS;
+  });
+  if (status != ERROR_SUCCESS && status != ERROR_ALREADY_EXISTS) return status;
+  if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  return NewHandle(base->hive, path, access, result);
+}
+
+LONG RegCloseKey(HKEY handle) {
+  if (handle == HKEY_LOCAL_MACHINE || handle == HKEY_CURRENT_USER) return ERROR_SUCCESS;
+  auto* key = reinterpret_cast<OpenKey*>(handle);
+  if (!openKeys.erase(key)) return ERROR_INVALID_HANDLE;
+  delete key;
+  return ERROR_SUCCESS;
+}
+
+LONG RegDeleteKeyA(HKEY handle, LPCSTR subKey) {
+  const OpenKey* base = KeyOf(handle);
+  if (!base) return ERROR_INVALID_HANDLE;
+  if (!subKey || !*subKey) return ERROR_INVALID_PARAMETER;
+  if (!Writable(base->hive)) return ERROR_ACCESS_DENIED;
+  const std::string path = Joined(base->path, subKey);
+  return ChangeHive(base->hive, [&](Hive& hive) -> LONG {
+    if (!hive.Exists(path)) return ERROR_FILE_NOT_FOUND;
+    return hive.RemoveKey(path) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+  });
+}
+
+LONG RegQueryInfoKeyA(HKEY handle, LPSTR, LPDWORD, LPDWORD, LPDWORD subKeys,
+                      LPDWORD maxSubKeyLength, LPDWORD maxClassLength, LPDWORD values,
+                      LPDWORD maxValueNameLength, LPDWORD maxValueLength, LPDWORD securityDescriptor,
+                      PFILETIME lastWriteTime) {
+  OpenKey* key = nullptr;
+  const HiveKey* section = nullptr;
+  const LONG status = Lookup(handle, key, section);
+  if (status != ERROR_SUCCESS) return status;
+  LONG ignored = ERROR_SUCCESS;
+  const std::vector<std::string> children = Current(key->hive, ignored)->hive.SubKeysOf(key->path);
+  DWORD longestChild = 0, longestName = 0, longestData = 0;
+  for (const std::string& child : children) longestChild = std::max<DWORD>(longestChild, child.size());
+  if (section) {
+    for (const HiveValue& value : section->values) {
+      longestName = std::max<DWORD>(longestName, value.name.size());
+      longestData = std::max<DWORD>(longestData, value.data.size());
+    }
+  }
+  if (subKeys) *subKeys = static_cast<DWORD>(children.size());
+  if (maxSubKeyLength) *maxSubKeyLength = longestChild;
+  if (maxClassLength) *maxClassLength = 0;
+  if (values) *values = section ? static_cast<DWORD>(section->values.size()) : 0;
+  if (maxValueNameLength) *maxValueNameLength = longestName;
+  if (maxValueLength) *maxValueLength = longestData;
+  if (securityDescriptor) *securityDescriptor = 0;
+  if (lastWriteTime) *lastWriteTime = {};
+  return ERROR_SUCCESS;
+}
+
+LONG RegEnumValueA(HKEY handle, DWORD index, LPSTR valueName, LPDWORD valueNameLength, LPDWORD,
+                   LPDWORD type, LPBYTE data, LPDWORD dataLength) {
+  OpenKey* key = nullptr;
+  const HiveKey* section = nullptr;
+  const LONG status = Lookup(handle, key, section);
+  if (status != ERROR_SUCCESS) return status;
+  if (!section || index >= section->values.size()) return ERROR_NO_MORE_ITEMS;
+  if (!valueName || !valueNameLength) return ERROR_INVALID_PARAMETER;
+  const HiveValue& value = section->values[index];
+  if (*valueNameLength <= value.name.size()) return ERROR_MORE_DATA;
+  memcpy(valueName, value.name.data(), value.name.size());
+  valueName[value.name.size()] = 0;
+  *valueNameLength = static_cast<DWORD>(value.name.size());
+  if (type) *type = value.type;
+  return CopyOut(value.data, data, dataLength);
+}
+
+LONG RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                      LPDWORD dataLength) {
+  if (reserved) return ERROR_INVALID_PARAMETER;
+  OpenKey* key = nullptr;
+  const HiveKey* section = nullptr;
+  const LONG status = Lookup(handle, key, section);
+  if (status != ERROR_SUCCESS) return status;
+  const HiveValue* value = section ? section->Find(valueName ? valueName : "") : nullptr;
+  if (!value) return ERROR_FILE_NOT_FOUND;
+  if (type) *type = value->type;
+  return CopyOut(value->data, data, dataLength);
+}
+
+LONG RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD, DWORD type, const BYTE* data,
+                    DWORD dataLength) {
+  const OpenKey* key = KeyOf(handle);
+  if (!key) return ERROR_INVALID_HANDLE;
+  if (!(key->access & KEY_SET_VALUE) || !Writable(key->hive)) return ERROR_ACCESS_DENIED;
+  if (!data && dataLength) return ERROR_INVALID_PARAMETER;
+  HiveValue value{valueName ? valueName : "", type,
+                  std::string(reinterpret_cast<const char*>(data), data ? dataLength : 0)};
+  return ChangeHive(key->hive, [&](Hive& hive) -> LONG {
+    if (!hive.Exists(key->path)) return ERROR_KEY_DELETED;
+    hive.Create(key->path).Set(std::move(value));
+    return ERROR_SUCCESS;
+  });
+}
+
+LONG RegDeleteValueA(HKEY handle, LPCSTR valueName) {
+  const OpenKey* key = KeyOf(handle);
+  if (!key) return ERROR_INVALID_HANDLE;
+  if (!(key->access & KEY_SET_VALUE) || !Writable(key->hive)) return ERROR_ACCESS_DENIED;
+  return ChangeHive(key->hive, [&](Hive& hive) -> LONG {
+    if (!hive.Exists(key->path)) return ERROR_KEY_DELETED;
+    HiveKey* section = hive.Find(key->path);
+    return section && section->Remove(valueName ? valueName : "") ? ERROR_SUCCESS
+                                                                   : ERROR_FILE_NOT_FOUND;
+  });
+}

@@ -1,0 +1,267 @@
+#include "Process.h"
+
+#include <cstring>
+#include <new>
+#include <typeinfo>
+#include <cxxabi.h>
+
+#include "Exceptions.h"
+#include "MessageIds.h"
+#include "Messages.h"
+#include "TextChannel.h"
+
+namespace {
+
+constexpr uint16_t kStartupControlWord = 0x1332;
+constexpr uint32_t kUncaughtRuntimeError = 217;
+
+uint32_t exitCode = 0;
+struct {
+  bool pending = false;
+  uint32_t number = 0;
+  const void* address = nullptr;
+} runtimeError;
+
+// The three hooks of exception support; all unset outside the window in
+// which failures are exceptions.
+[[noreturn]] void ReportUnhandled(const char* className, Exception* object,
+                                  const void* faultAddress);
+void (*reportHook)(const char*, Exception*, const void*) = nullptr;
+Exception* (*systemFaultTranslator)(const EXCEPTION_RECORD&) = nullptr;
+Exception* (*outOfMemoryHook)() = nullptr;
+
+EOutOfMemory* outOfMemory = nullptr;
+EInvalidPointer* invalidPointer = nullptr;
+HMODULE languageModule = nullptr;
+uint16_t controlWord = kStartupControlWord;
+
+void LoadControlWord() {
+#if defined(__i386__) || defined(__x86_64__)
+  __asm__ volatile("fninit; fldcw %0" : : "m"(controlWord));
+#endif
+}
+
+// Only keyboards of type 7 with these sub-types come with machines whose
+// floating-point unit wants its exceptions masked by a setting.
+void ApplyMaskSetting() {
+  const int subType = GetKeyboardType(1) >> 8;
+  if (GetKeyboardType(0) != 7 || (subType != 0x0D && subType != 0x04)) return;
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\KeyVigil\\Runtime", 0, KEY_READ, &key) !=
+      ERROR_SUCCESS) {
+    return;
+  }
+  DWORD mask = 0, type = 0, size = sizeof(mask);
+  if (RegQueryValueExA(key, "FPUMaskValue", nullptr, &type, reinterpret_cast<BYTE*>(&mask),
+                       &size) == ERROR_SUCCESS &&
+      type == REG_DWORD) {
+    controlWord = static_cast<uint16_t>((controlWord & ~0x3F) | (mask & 0x3F));
+  }
+  RegCloseKey(key);
+}
+
+void StartCore() {
+  exitCode = 0;
+  runtimeError = {};
+  controlWord = kStartupControlWord;
+  ApplyMaskSetting();
+  LoadControlWord();
+  BindPath(standardInput, "");
+  BindPath(standardOutput, "");
+  GetCommandLineA();
+}
+
+void ShutDownCore() {
+  CloseChannel(standardOutput);
+  CloseChannel(standardInput);
+  TakePendingResult();
+}
+
+Exception* PreallocatedOutOfMemory() { return outOfMemory; }
+
+void StartSystemUtilities() {
+  outOfMemory = new EOutOfMemory(LoadMessage(SOutOfMemory));
+  invalidPointer = new EInvalidPointer(LoadMessage(SInvalidPointer));
+  reportHook = ReportUnhandled;
+  systemFaultTranslator = TranslateSystemFault;
+  outOfMemoryHook = PreallocatedOutOfMemory;
+}
+
+void ShutDownSystemUtilities() {
+  reportHook = nullptr;
+  systemFaultTranslator = nullptr;
+  outOfMemoryHook = nullptr;
+  for (EHeapException* preallocated : {static_cast<EHeapException*>(outOfMemory),
+                                       static_cast<EHeapException*>(invalidPointer)}) {
+    if (!preallocated) continue;
+    preallocated->releasable = true;
+    ReleaseException(preallocated);
+  }
+  outOfMemory = nullptr;
+  invalidPointer = nullptr;
+}
+
+struct Module {
+  void (*start)();
+  void (*shutDown)();
+};
+
+// The fixed order of start; the modules without steps of their own keep
+// their places so that the count of started modules stays the same.
+const Module kModules[] = {
+    {StartCore, ShutDownCore}, {nullptr, nullptr},
+    {StartSystemUtilities, ShutDownSystemUtilities},
+    {nullptr, nullptr}, {nullptr, nullptr}, {nullptr, nullptr}, {nullptr, nullptr},
+    {nullptr, nullptr}, {nullptr, nullptr}, {nullptr, nullptr}, {nullptr, nullptr},
+    {nullptr, nullptr}, {nullptr, nullptr},
+};
+int startedModules = 0;
+
+void ShutDownModules() {
+  while (startedModules > 0) {
+    const Module& module = kModules[--startedModules];
+    if (!module.shutDown) continue;
+    try {
+      module.shutDown();
+    } catch (Exception* failure) {
+      if (!runtimeError.pending) runtimeError = {true, kUncaughtRuntimeError, failure->faultAddress};
+      exitCode = kUncaughtRuntimeError;
+    }
+  }
+}
+
+void ShowRuntimeError() {
+  char text[kRuntimeErrorTextSize];
+  ComposeRuntimeErrorText(runtimeError.number, runtimeError.address, text);
+  MessageBoxA(nullptr, text, "Error", MB_OK);
+  runtimeError.pending = false;
+}
+
+void ShowErrorBox(const char* className, Exception* object, const void* faultAddress) {
+  char text[1024];
+  char caption[64];
+  ComposeErrorText(className, object, faultAddress, text, sizeof(text));
+  if (LoadStringA(GetModuleHandleA(nullptr), SExceptionBoxCaption, caption, sizeof(caption)) <= 0) {
+    caption[0] = 0;
+  }
+  MessageBoxA(nullptr, text, caption, MB_OK | MB_ICONERROR | MB_TASKMODAL);
+}
+
+void ReportUnhandled(const char* className, Exception* object, const void* faultAddress) {
+  ShowErrorBox(className, object, faultAddress);
+  EndWithCode(1);
+}
+
+// What reaches the top level: C++ unwinding has run every cleanup on the way.
+[[noreturn]] void TopLevelHandler(const char* className, Exception* object,
+                                  const void* faultAddress) {
+  LoadControlWord();
+  if (reportHook) reportHook(className, object, faultAddress);
+  EndWithRuntimeError(kUncaughtRuntimeError, faultAddress);
+}
+
+// A system fault is reported where it happened: the platforms cannot turn it
+// into a C++ exception, so the cleanups between the fault and the top level
+// do not run.
+LONG WINAPI SystemFaultFilter(EXCEPTION_POINTERS* pointers) {
+  const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
+  LoadControlWord();
+  if (systemFaultTranslator && reportHook) {
+    Exception* object = systemFaultTranslator(record);
+    reportHook(object->ClassName(), object, record.ExceptionAddress);
+  }
+  EndWithRuntimeError(RuntimeErrorNumberOf(record.ExceptionCode), record.ExceptionAddress);
+}
+
+// The program's path with everything after its last "." replaced by each
+// language code in turn; the first that loads serves all messages.
+void LoadLanguageFile() {
+  char path[MAX_PATH + 1];
+  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  path[length] = 0;
+  char* dot = strrchr(path, '.');
+  if (!dot) return;
+  char codes[3][8] = {};
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\KeyVigil\\Locales", 0, KEY_READ, &key) ==
+      ERROR_SUCCESS) {
+    DWORD size = 5;
+    if (RegQueryValueExA(key, path, nullptr, nullptr, reinterpret_cast<BYTE*>(codes[0]), &size) !=
+        ERROR_SUCCESS) {
+      size = 5;
+      if (RegQueryValueExA(key, "", nullptr, nullptr, reinterpret_cast<BYTE*>(codes[0]), &size) !=
+          ERROR_SUCCESS) {
+        codes[0][0] = 0;
+      }
+    }
+    codes[0][4] = 0;
+    RegCloseKey(key);
+  }
+  if (GetLocaleInfoA(GetThreadLocale(), LOCALE_SABBREVLANGNAME, codes[1], 4) <= 0) codes[1][0] = 0;
+  memcpy(codes[2], codes[1], 2);
+  for (const char* code : codes) {
+    if (!*code || static_cast<size_t>(dot + 1 - path) + strlen(code) > MAX_PATH) continue;
+    strcpy(dot + 1, code);
+    languageModule = LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (languageModule) {
+      UseMessageModule(languageModule);
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+void StartRuntime() {
+  GetModuleHandleA(nullptr);
+  LoadLanguageFile();
+  SetUnhandledExceptionFilter(SystemFaultFilter);
+  try {
+    for (const Module& module : kModules) {
+      ++startedModules;
+      if (module.start) module.start();
+    }
+  } catch (...) {
+    ShutDownModules();
+    throw;
+  }
+}
+
+void ShutDownProcess() {
+  if (runtimeError.pending) ShowRuntimeError();
+  ShutDownModules();
+  if (runtimeError.pending) ShowRuntimeError();
+  if (languageModule) {
+    UseMessageModule(nullptr);
+    FreeLibrary(languageModule);
+  }
+  SetUnhandledExceptionFilter(nullptr);
+  ExitProcess(exitCode);
+}
+
+void EndWithCode(uint32_t code) {
+  exitCode = code;
+  ShutDownProcess();
+}
+
+void EndWithRuntimeError(uint32_t number, const void* address) {
+  runtimeError = {true, number, address};
+  EndWithCode(number);
+}
+
+void RunProgram(void (*body)()) {
+  try {
+    StartRuntime();
+    body();
+  } catch (Exception* object) {
+    TopLevelHandler(object->ClassName(), object, object->faultAddress);
+  } catch (const std::bad_alloc&) {
+    Exception* memory = outOfMemoryHook ? outOfMemoryHook() : nullptr;
+    if (!memory) EndWithRuntimeError(203, nullptr);
+    TopLevelHandler(memory->ClassName(), memory, nullptr);
+  } catch (...) {
+    const std::type_info* type = abi::__cxa_current_exception_type();
+    TopLevelHandler(type ? type->name() : "", nullptr, nullptr);
+  }
+  EndWithCode(0);
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "Win32.h"
+
+class Exception;
+
+// The frame around the watch run: starting the runtime, ending the process,
+// and turning every failure nobody handles into a box and an exit code.
+void StartRuntime();
+[[noreturn]] void ShutDownProcess();
+[[noreturn]] void EndWithCode(uint32_t code);
+[[noreturn]] void EndWithRuntimeError(uint32_t number, const void* address);
+
+// The entry point's whole work: the runtime started and the body run under
+// the top-level handler. Does not return.
+[[noreturn]] void RunProgram(void (*body)());
+
+// The report texts, built in the caller's fixed buffers.
+size_t ComposeErrorText(const char* className, const Exception* object, const void* faultAddress,
+                        char* buffer, size_t size);
+constexpr size_t kRuntimeErrorTextSize = 30;
+void ComposeRuntimeErrorText(uint32_t number, const void* address,
+                             char (&text)[kRuntimeErrorTextSize]);
+
+// The exception for a system fault; its run-time error number when there is
+// no exception support.
+Exception* TranslateSystemFault(const EXCEPTION_RECORD& record);
+uint32_t RuntimeErrorNumberOf(DWORD faultCode);

@@ -1,0 +1,4 @@
+#include "Process.h"
+#include "WatchRun.h"
+
+int main() { RunProgram(WatchRun); }
