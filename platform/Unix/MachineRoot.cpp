@@ -42,7 +42,13 @@ std::string MachineRoot() {
     if (!home || !*home) return {};
     root = std::string(home) + "/.keyvigil";
   }
+  // Once a root is known to be there, it is not looked at again; a test that
+  // moves KEYVIGIL_ROOT elsewhere gets the new one looked at.
+  static std::string knownRoot;
+  if (root == knownRoot) return root;
   struct stat info {};
-  if (stat(root.c_str(), &info) == 0) return S_ISDIR(info.st_mode) ? root : std::string();
-  return MakeFreshMachine(root) ? root : std::string();
+  const bool usable = stat(root.c_str(), &info) == 0 ? S_ISDIR(info.st_mode) : MakeFreshMachine(root);
+  if (!usable) return {};
+  knownRoot = root;
+  return root;
 }
