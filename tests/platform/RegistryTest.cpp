@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../support/Failures.h"
+
 #include "../support/ScratchMachine.h"
 #include "Exceptions.h"
 #include "StringList.h"
@@ -9,24 +11,6 @@
 namespace {
 
 const char kScratch[] = "Software\\KeyVigilTest\\Wrapper";
-
-std::vector<std::string> EntriesOf(const TStringList& list) {
-  std::vector<std::string> entries;
-  for (int32_t i = 0; i < list.EntryCount(); ++i) entries.push_back(list.EntryAt(i));
-  return entries;
-}
-
-template <typename Call>
-std::string FailureOf(Call call) {
-  try {
-    call();
-  } catch (Exception* e) {
-    std::string text = std::string(e->ClassName()) + ": " + e->messageText;
-    ReleaseException(e);
-    return text;
-  }
-  return "nothing raised";
-}
 
 // Each test works below a scratch key of the current user, made afresh.
 class Registry : public ::testing::Test {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "../support/Failures.h"
+
 #include "../support/ScratchMachine.h"
 #include "Exceptions.h"
 #include "Streams.h"
@@ -10,19 +12,6 @@
 #endif
 
 namespace {
-
-// Runs the call and returns "Class: message" of what it raises.
-template <typename Call>
-std::string FailureOf(Call call) {
-  try {
-    call();
-  } catch (Exception* e) {
-    std::string text = std::string(e->ClassName()) + ": " + e->messageText;
-    ReleaseException(e);
-    return text;
-  }
-  return "nothing raised";
-}
 
 void Fill(TStringList& list, std::initializer_list<const char*> texts) {
   for (const char* text : texts) list.AppendEntry(text);

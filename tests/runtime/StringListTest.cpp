@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../support/Failures.h"
+
 #include "Exceptions.h"
 
 namespace {
@@ -12,24 +14,6 @@ TStringList* ListOf(std::initializer_list<const char*> texts) {
   return list;
 }
 
-std::vector<std::string> EntriesOf(const TStringList& list) {
-  std::vector<std::string> entries;
-  for (int32_t i = 0; i < list.EntryCount(); ++i) entries.push_back(list.EntryAt(i));
-  return entries;
-}
-
-// Runs the call and returns the message of the EStringListError it raises.
-template <typename Call>
-std::string ListErrorOf(Call call) {
-  try {
-    call();
-  } catch (Exception* e) {
-    std::string message = std::string(e->ClassName()) + ": " + e->messageText;
-    ReleaseException(e);
-    return message;
-  }
-  return "nothing raised";
-}
 
 TEST(StringList, StorageGrowsByTheFixedStepsAndIsGivenBackWhenEmptied) {
   TStringList list;
@@ -74,18 +58,18 @@ TEST(StringList, EditsKeepOrderAndCopies) {
 
 TEST(StringList, PositionsOutsideTheListRaiseAndChangeNothing) {
   TStringList empty;
-  EXPECT_EQ(ListErrorOf([&] { empty.EntryAt(0); }),
+  EXPECT_EQ(FailureOf([&] { empty.EntryAt(0); }),
             "EStringListError: Der Index der Liste \xFC"
             "berschreitet das Maximum (0)");
 
   std::unique_ptr<TStringList> list(ListOf({"a", "b", "c"}));
-  EXPECT_EQ(ListErrorOf([&] { list->EntryAt(3); }),
+  EXPECT_EQ(FailureOf([&] { list->EntryAt(3); }),
             "EStringListError: Der Index der Liste \xFC"
             "berschreitet das Maximum (3)");
-  EXPECT_EQ(ListErrorOf([&] { list->RemoveEntryAt(-1); }),
+  EXPECT_EQ(FailureOf([&] { list->RemoveEntryAt(-1); }),
             "EStringListError: Der Index der Liste \xFC"
             "berschreitet das Maximum (-1)");
-  EXPECT_EQ(ListErrorOf([&] { list->ReplaceEntry(7, "q"); }),
+  EXPECT_EQ(FailureOf([&] { list->ReplaceEntry(7, "q"); }),
             "EStringListError: Der Index der Liste \xFC"
             "berschreitet das Maximum (7)");
   EXPECT_EQ(EntriesOf(*list), (std::vector<std::string>{"a", "b", "c"}));

@@ -2,17 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include "../support/Failures.h"
+
 #include "../support/ScratchMachine.h"
 #include "Exceptions.h"
 #include "StringList.h"
 
 namespace {
-
-std::vector<std::string> EntriesOf(const TStringList& list) {
-  std::vector<std::string> entries;
-  for (int32_t i = 0; i < list.EntryCount(); ++i) entries.push_back(list.EntryAt(i));
-  return entries;
-}
 
 using Lines = std::vector<std::string>;
 
