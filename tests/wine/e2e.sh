@@ -1,0 +1,361 @@
+#!/usr/bin/env bash
+# KeyVigil end to end under Wine: the win64 KeyVigil.exe in a Wine prefix of
+# its own, on a virtual display of its own, its boxes read and answered by
+# the robot (tests/wine/Robot.cpp) and once through X input, then the
+# registry, the snapshot files and the exit code checked. Last, one run of
+# the shipped 32-bit KeyVigil.exe under qemu-i386.
+#
+#   tests/wine/e2e.sh [--docs]     (--docs also renews the PNGs in docs/)
+#
+# Screenshots go to tests/artifacts/. The run ends with "N passed, N failed"
+# and exits non-zero when a scenario failed.
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+source tools/packages.sh
+require_packages cmake make g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-posix googletest \
+  wine wine64 xvfb xauth xdotool x11-utils imagemagick locales wine32:i386 qemu-user &&
+  require_german_locale || exit 1
+
+update_docs=0
+[[ ${1-} == --docs ]] && update_docs=1
+
+readonly WINE=/usr/lib/wine/wine64
+readonly RUN='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
+readonly SERVICES='HKLM\Software\Microsoft\Windows\CurrentVersion\RunServices'
+readonly RUN_LINE='HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Run'
+readonly SERVICES_LINE='HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\RunServices'
+readonly PROMPT_CAPTION='WARNUNG - ÄNDERUNG DER REGISTRY'
+readonly ERROR_CAPTION='Anwendungsfehler'
+artifacts=$PWD/tests/artifacts
+
+build() {
+  { cmake --preset win64 && cmake --build --preset win64 -j2 --target keyvigil robot language_file &&
+    cmake --preset win32 && cmake --build --preset win32 -j2; } >"$artifacts/build.log" 2>&1 ||
+    { cat "$artifacts/build.log"; return 1; }
+}
+
+# --- The machine: a display, a Wine prefix and the installed programs ------
+
+start_machine() {
+  work=$(mktemp -d /tmp/keyvigil-e2e.XXXXXX)
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+  xvfb=$!
+  for _ in {1..50}; do [[ -s $work/display ]] && break; sleep 0.1; done
+  [[ -s $work/display ]] || { echo "Xvfb did not start"; return 1; }
+  export DISPLAY=:$(<"$work/display") WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml=" LANG=de_DE.UTF-8 LC_ALL=de_DE.UTF-8
+  "$WINE" wineboot -i >"$work/boot.log" 2>&1 || { cat "$work/boot.log"; return 1; }
+  # A server kept up makes each Wine process start in a tenth of a second.
+  /usr/lib/wine/wineserver -p
+  # Without a window manager a managed box waits before it takes its answer.
+  "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
+  drive_c=$WINEPREFIX/drive_c
+  cp build/win64/KeyVigil.exe build/win64/tests/wine/robot.exe "$drive_c/"
+  cp build/win32/KeyVigil.exe "$drive_c/KeyVigil32.exe"
+}
+
+stop_machine() {
+  [[ -n ${WINEPREFIX-} ]] && /usr/lib/wine/wineserver -k 2>/dev/null
+  [[ -n ${xvfb-} ]] && kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null
+  [[ -n ${work-} ]] && rm -rf "$work"
+}
+
+# --- Running the program and answering its boxes ---------------------------
+
+fail() {
+  echo "  FAIL: $*"
+  scenario_failed=1
+}
+
+# What was on the display, for a box that did not come or a program that
+# did not end.
+show_display() {
+  local window
+  echo "  windows on the display:"
+  for window in $(xdotool search --onlyvisible --name '.' 2>/dev/null); do
+    echo "    $(xdotool getwindowname "$window")"
+  done
+  import -window root "$artifacts/$scenario-display.png" 2>/dev/null
+  echo "  program output:" && sed 's/^/    /' "$work/program.log"
+}
+
+start_program() {
+  : >"$work/program.log"
+  "$@" >>"$work/program.log" 2>&1 &
+  program=$!
+  boxes=0
+}
+
+robot() {
+  "$WINE" 'C:\robot.exe' "$@" "$box_timeout_ms"
+}
+
+# answer_box CAPTION ANSWER EXPECTED: waits for the box, keeps a screenshot,
+# checks its text byte for byte (the fault address of an error box masked as
+# "........") and answers yes, no or ok through the robot, or x-no through X.
+answer_box() {
+  local caption=$1 answer=$2 expected=$3
+  boxes=$((boxes + 1))
+  if ! robot "$caption" 'C:\box.txt' none; then
+    fail "box $boxes ($caption) did not appear"
+    show_display
+    return 1
+  fi
+  import -window root "$artifacts/$scenario-$boxes.png"
+  LC_ALL=C sed -E '1s/ bei [0-9A-F]{8}\./ bei ......../' "$drive_c/box.txt" >"$work/box.txt"
+  printf '%s' "$expected" >"$work/expected.txt"
+  if ! cmp -s "$work/expected.txt" "$work/box.txt"; then
+    fail "text of box $boxes differs (expected, then shown):"
+    od -An -c "$work/expected.txt" | head -20
+    od -An -c "$work/box.txt" | head -20
+  fi
+  if [[ $answer == x-no ]]; then
+    xdotool search --onlyvisible --name "^$caption\$" windowfocus --sync key n
+  else
+    robot "$caption" - "$answer" || fail "box $boxes not answered with $answer"
+  fi
+}
+
+expect_exit() {
+  local want=$1 waited=0 code
+  while kill -0 "$program" 2>/dev/null; do
+    if ((waited++ >= exit_timeout_s * 10)); then
+      fail "program still running after its last box"
+      show_display
+      kill "$program"
+    fi
+    sleep 0.1
+  done
+  wait "$program"
+  code=$?
+  ((code == want)) || fail "exit code $code, expected $want"
+}
+
+# --- Expected texts (Windows-1252) ------------------------------------------
+
+ansi() { printf '%s' "$1" | iconv -f UTF-8 -t WINDOWS-1252; }
+
+prompt_head() {
+  printf 'Warnung!\r\rIn diesem Registry Key hat eine Ver\344nderung statt gefunden:\r%s\r\r' "$1"
+}
+
+added_prompt() { # key line, value name, value data
+  prompt_head "$1"
+  printf 'Ein Eintrag ist neu hinzu gekommen:\r%s\r\rMit dem Wert:\r%s\r\r\r' "$(ansi "$2")" \
+    "$(ansi "$3")"
+  printf 'Wollen Sie den Eintrag wieder entfernen?'
+}
+
+removed_prompt() { # key line, snapshot line
+  prompt_head "$1"
+  printf 'Ein Eintrag ist gel\366scht worden!\r\rMit dem Wert:\r%s\r\r\r' "$(ansi "$2")"
+  printf 'Wollen Sie den Wert wieder hinzuf\374gen??'
+}
+
+error_text() { # class name, message
+  printf 'Exception %s in Modul KeyVigil.exe bei ........\n%s' "$1" "$(ansi "$2")"
+}
+
+lines() {
+  local line
+  for line; do printf '%s\r\n' "$(ansi "$line")"; done
+}
+
+# --- Setting up and checking the machine ------------------------------------
+
+reset_machine() {
+  "$WINE" reg delete "$RUN" /va /f >/dev/null 2>&1
+  "$WINE" reg delete "$SERVICES" /va /f >/dev/null 2>&1
+  rm -rf "$drive_c"/KeyVigil.dat "$drive_c"/KeyVigil.dat2 "$drive_c"/KeyVigil.DEU
+}
+
+set_value() { # key, name, data [type]
+  "$WINE" reg add "$1" /v "$2" /t "${4:-REG_SZ}" /d "$3" /f >/dev/null
+}
+
+write_snapshot() { # file under C:, lines
+  local file=$drive_c/$1
+  shift
+  lines "$@" >"$file"
+}
+
+expect_file() { # file under C:, expected bytes
+  printf '%s' "$2" >"$work/expected.txt"
+  cmp -s "$work/expected.txt" "$drive_c/$1" || fail "$1 holds $(od -An -c "$drive_c/$1" 2>&1)"
+}
+
+expect_no_file() {
+  [[ ! -e $drive_c/$1 ]] || fail "$1 exists"
+}
+
+# expect_values KEY LINE...: the key's values as "reg export" writes them
+# ("name"="data"), in any order.
+expect_values() {
+  local key=$1 shown
+  shift
+  "$WINE" reg export "$key" 'C:\export.reg' /y >/dev/null 2>&1
+  shown=$(iconv -f UTF-16 -t UTF-8 "$drive_c/export.reg" | tr -d '\r' | grep '^"' | sort)
+  [[ $shown == "$(printf '%s\n' "$@" | grep . | sort)" ]] || fail "$key holds: ${shown:-nothing}"
+}
+
+# --- Scenarios ----------------------------------------------------------------
+
+scenario_first_run() {
+  local menubuilder='C:\windows\system32\winemenubuilder.exe -a -r'
+  start_program "$WINE" 'C:\KeyVigil.exe'
+  answer_box "$PROMPT_CAPTION" no "$(added_prompt "$SERVICES_LINE" winemenubuilder "$menubuilder")"
+  expect_exit 0
+  expect_file KeyVigil.dat ''
+  expect_file KeyVigil.dat2 "$(lines "$menubuilder")"
+  expect_values "$SERVICES" '"winemenubuilder"="C:\\windows\\system32\\winemenubuilder.exe -a -r"'
+}
+
+# The overview's event: an installer added a value; here one with
+# non-ASCII bytes, answered No through real X input.
+scenario_added_kept() {
+  set_value "$RUN" Accepted 'C:\ok.exe'
+  set_value "$RUN" Prüfer 'C:\Programme\Prüfer.exe'
+  write_snapshot KeyVigil.dat 'C:\OK.EXE'
+  write_snapshot KeyVigil.dat2
+  start_program "$WINE" 'C:\KeyVigil.exe'
+  answer_box "$PROMPT_CAPTION" x-no "$(added_prompt "$RUN_LINE" Prüfer 'C:\Programme\Prüfer.exe')"
+  expect_exit 0
+  expect_file KeyVigil.dat "$(lines 'C:\OK.EXE' 'C:\Programme\Prüfer.exe')"
+  expect_values "$RUN" '"Accepted"="C:\\ok.exe"' '"Prüfer"="C:\\Programme\\Prüfer.exe"'
+}
+
+scenario_added_removed() {
+  set_value "$RUN" Updater 'C:\u.exe'
+  write_snapshot KeyVigil.dat
+  write_snapshot KeyVigil.dat2
+  start_program "$WINE" 'C:\KeyVigil.exe'
+  answer_box "$PROMPT_CAPTION" yes "$(added_prompt "$RUN_LINE" Updater 'C:\u.exe')"
+  expect_exit 0
+  expect_file KeyVigil.dat ''
+  expect_values "$RUN"
+}
+
+# Two lines vanished: Yes writes the first back under the first free number,
+# No drops the second and rewrites the file.
+scenario_vanished() {
+  set_value "$RUN" 0 'C:\a.exe'
+  set_value "$RUN" 2 'C:\c.exe'
+  write_snapshot KeyVigil.dat 'C:\a.exe' 'C:\b.exe' 'C:\c.exe' 'C:\d.exe'
+  write_snapshot KeyVigil.dat2
+  start_program "$WINE" 'C:\KeyVigil.exe'
+  answer_box "$PROMPT_CAPTION" yes "$(removed_prompt "$RUN_LINE" 'C:\b.exe')"
+  answer_box "$PROMPT_CAPTION" no "$(removed_prompt "$RUN_LINE" 'C:\d.exe')"
+  expect_exit 0
+  expect_values "$RUN" '"0"="C:\\a.exe"' '"1"="C:\\b.exe"' '"2"="C:\\c.exe"'
+  expect_file KeyVigil.dat "$(lines 'C:\a.exe' 'C:\b.exe' 'C:\c.exe')"
+}
+
+# A value whose data changed while the count stayed: not reported.
+scenario_changed() {
+  set_value "$RUN" Tool 'C:\evil.exe'
+  write_snapshot KeyVigil.dat 'C:\tool.exe'
+  write_snapshot KeyVigil.dat2
+  start_program "$WINE" 'C:\KeyVigil.exe'
+  expect_exit 0
+  expect_file KeyVigil.dat "$(lines 'C:\tool.exe')"
+  expect_values "$RUN" '"Tool"="C:\\evil.exe"'
+}
+
+# One argument (quoted, with a blank) names the snapshot of pass 1, and
+# pass 2 appends "2"; with two arguments the defaults are used.
+scenario_arguments() {
+  set_value "$RUN" Updater 'C:\u.exe'
+  set_value "$SERVICES" Service 'C:\s.exe'
+  mkdir -p "$drive_c/My Snapshots"
+  start_program "$WINE" 'C:\KeyVigil.exe' 'C:\My Snapshots\watch.txt'
+  answer_box "$PROMPT_CAPTION" no "$(added_prompt "$RUN_LINE" Updater 'C:\u.exe')"
+  answer_box "$PROMPT_CAPTION" no "$(added_prompt "$SERVICES_LINE" Service 'C:\s.exe')"
+  expect_exit 0
+  expect_file 'My Snapshots/watch.txt' "$(lines 'C:\u.exe')"
+  expect_file 'My Snapshots/watch.txt2' "$(lines 'C:\s.exe')"
+  expect_no_file KeyVigil.dat
+
+  start_program "$WINE" 'C:\KeyVigil.exe' 'C:\one.dat' 'C:\two.dat'
+  answer_box "$PROMPT_CAPTION" no "$(added_prompt "$RUN_LINE" Updater 'C:\u.exe')"
+  answer_box "$PROMPT_CAPTION" no "$(added_prompt "$SERVICES_LINE" Service 'C:\s.exe')"
+  expect_exit 0
+  expect_file KeyVigil.dat "$(lines 'C:\u.exe')"
+  expect_no_file one.dat
+}
+
+# A folder where the snapshot file should be: it can be neither opened nor
+# created.
+scenario_snapshot_blocked() {
+  mkdir "$drive_c/KeyVigil.dat"
+  start_program "$WINE" 'C:\KeyVigil.exe'
+  answer_box "$ERROR_CAPTION" ok "$(error_text EInOutError 'Dateizugriff verweigert.')"
+  expect_exit 1
+  expect_no_file KeyVigil.dat2
+}
+
+scenario_dword_value() {
+  set_value "$RUN" Count 31 REG_DWORD
+  start_program "$WINE" 'C:\KeyVigil.exe'
+  answer_box "$ERROR_CAPTION" ok "$(error_text ERegistryException "Ungültiger Datentyp für 'Count'.")"
+  expect_exit 1
+  expect_file KeyVigil.dat ''
+  expect_no_file KeyVigil.dat2
+  expect_values "$RUN" '"Count"=dword:0000001f'
+}
+
+# A language resource file beside the program serves the texts (the German
+# thread locale makes start-up look for KeyVigil.DEU).
+scenario_language_file() {
+  cp build/win64/tests/wine/KeyVigil.DEU "$drive_c/"
+  mkdir "$drive_c/KeyVigil.dat"
+  start_program "$WINE" 'C:\KeyVigil.exe'
+  answer_box "$ERROR_CAPTION" ok "$(error_text EInOutError 'Dateizugriff verweigert (DEU).')"
+  expect_exit 1
+}
+
+# The shipped 32-bit program, which sees the 32-bit view of the registry.
+scenario_win32_under_qemu() {
+  local wow=/usr/lib/i386-linux-gnu/wine/i386-windows
+  cp -n "$wow"/* "$drive_c/windows/syswow64/" 2>/dev/null
+  "$WINE" reg delete "$RUN" /va /f /reg:32 >/dev/null 2>&1
+  "$WINE" reg delete "$SERVICES" /va /f /reg:32 >/dev/null 2>&1
+  "$WINE" reg add "$RUN" /v Updater /d 'C:\u.exe' /f /reg:32 >/dev/null
+  box_timeout_ms=240000 exit_timeout_s=240
+  start_program env WINELOADERNOEXEC=1 qemu-i386 /usr/lib/wine/wine 'C:\KeyVigil32.exe'
+  answer_box "$PROMPT_CAPTION" no "$(added_prompt "$RUN_LINE" Updater 'C:\u.exe')"
+  expect_exit 0
+  expect_file KeyVigil.dat "$(lines 'C:\u.exe')"
+}
+
+run_scenario() {
+  scenario=$1 scenario_failed=0 box_timeout_ms=10000 exit_timeout_s=15
+  echo "--- $scenario"
+  [[ $scenario == first_run ]] || reset_machine
+  "scenario_$scenario"
+  if ((scenario_failed)); then failed=$((failed + 1)); else passed=$((passed + 1)); fi
+}
+
+copy_docs_pictures() {
+  mkdir -p docs
+  convert "$artifacts/added_kept-1.png" -trim docs/wine-prompt.png
+  convert "$artifacts/snapshot_blocked-1.png" -trim docs/wine-error-box.png
+}
+
+main() {
+  mkdir -p "$artifacts"
+  rm -f "$artifacts"/*.png
+  build || { echo "0 passed, 1 failed"; return 1; }
+  trap stop_machine EXIT
+  start_machine || { echo "0 passed, 1 failed"; return 1; }
+  passed=0 failed=0
+  local scenario
+  for scenario in first_run added_kept added_removed vanished changed arguments \
+    snapshot_blocked dword_value language_file win32_under_qemu; do
+    run_scenario "$scenario"
+  done
+  ((update_docs)) && copy_docs_pictures
+  echo "$passed passed, $failed failed"
+  ((failed == 0))
+}
+
+main
