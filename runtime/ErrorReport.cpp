@@ -41,9 +41,9 @@ size_t ComposeErrorText(const char* className, const Exception* object, const vo
   const char* ending = messageLength > 0 && message[messageLength - 1] != '.' ? "." : "";
   char templ[256];
   LoadInto(SExceptionBoxText, templ, sizeof(templ));
-  return FillTemplateInto(buffer, size, templ,
-                          {className, FileNameOf(modulePath), TemplateArgument::Address(shown),
-                           message, ending});
+  return FillTemplateInto(
+      buffer, size, templ,
+      {className, FileNameOf(modulePath), TemplateArgument::Address(shown), message, ending});
 }
 
 void ComposeRuntimeErrorText(uint32_t number, const void* address,
@@ -62,5 +62,6 @@ void ComposeRuntimeErrorText(uint32_t number, const void* address,
       region.State == MEM_COMMIT) {
     shown -= reinterpret_cast<uintptr_t>(region.AllocationBase);
   }
-  for (int digit = 28; digit >= 21; --digit, shown >>= 4) text[digit] = "0123456789ABCDEF"[shown & 0xF];
+  for (int digit = 28; digit >= 21; --digit, shown >>= 4)
+    text[digit] = "0123456789ABCDEF"[shown & 0xF];
 }

@@ -1,9 +1,10 @@
 #include "Process.h"
 
+#include <cxxabi.h>
+
 #include <cstring>
 #include <new>
 #include <typeinfo>
-#include <cxxabi.h>
 
 #include "Exceptions.h"
 #include "MessageIds.h"
@@ -91,8 +92,8 @@ void ShutDownSystemUtilities() {
   reportHook = nullptr;
   systemFaultTranslator = nullptr;
   outOfMemoryHook = nullptr;
-  for (EHeapException* preallocated : {static_cast<EHeapException*>(outOfMemory),
-                                       static_cast<EHeapException*>(invalidPointer)}) {
+  for (EHeapException* preallocated :
+       {static_cast<EHeapException*>(outOfMemory), static_cast<EHeapException*>(invalidPointer)}) {
     if (!preallocated) continue;
     preallocated->releasable = true;
     ReleaseException(preallocated);
@@ -109,11 +110,11 @@ struct Module {
 // The fixed order of start; the modules without steps of their own keep
 // their places so that the count of started modules stays the same.
 const Module kModules[] = {
-    {StartCore, ShutDownCore}, {nullptr, nullptr},
-    {StartSystemUtilities, ShutDownSystemUtilities},
-    {nullptr, nullptr}, {nullptr, nullptr}, {nullptr, nullptr}, {nullptr, nullptr},
-    {nullptr, nullptr}, {nullptr, nullptr}, {nullptr, nullptr}, {nullptr, nullptr},
-    {nullptr, nullptr}, {nullptr, nullptr},
+    {StartCore, ShutDownCore}, {nullptr, nullptr}, {StartSystemUtilities, ShutDownSystemUtilities},
+    {nullptr, nullptr},        {nullptr, nullptr}, {nullptr, nullptr},
+    {nullptr, nullptr},        {nullptr, nullptr}, {nullptr, nullptr},
+    {nullptr, nullptr},        {nullptr, nullptr}, {nullptr, nullptr},
+    {nullptr, nullptr},
 };
 int startedModules = 0;
 
@@ -124,7 +125,8 @@ void ShutDownModules() {
     try {
       module.shutDown();
     } catch (Exception* failure) {
-      if (!runtimeError.pending) runtimeError = {true, kUncaughtRuntimeError, failure->faultAddress};
+      if (!runtimeError.pending)
+        runtimeError = {true, kUncaughtRuntimeError, failure->faultAddress};
       exitCode = kUncaughtRuntimeError;
     }
   }

@@ -73,7 +73,8 @@ Exception* TranslateSystemFault(const EXCEPTION_RECORD& record) {
   } else if (const FaultRow* row = RowOf(record.ExceptionCode)) {
     exception = row->make(row->message);
   } else {
-    exception = new EExternalException(SExternalException, {static_cast<uint32_t>(record.ExceptionCode)});
+    exception =
+        new EExternalException(SExternalException, {static_cast<uint32_t>(record.ExceptionCode)});
   }
   static_cast<EExternal*>(exception)->systemRecord = &record;
   exception->faultAddress = record.ExceptionAddress;

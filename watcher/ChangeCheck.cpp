@@ -30,8 +30,7 @@ void CheckAdded(const WatchPass& pass) {
   for (int32_t position = 0; position < pass.values.EntryCount(); ++position) {
     const std::string name = pass.values.EntryAt(position);
     if (pass.snapshot.FindEntry(pass.registry.ReadValueText(name)) >= 0) continue;
-    const int answer =
-        Ask(AddedPromptText(pass.keyLine, name, pass.registry.ReadValueText(name)));
+    const int answer = Ask(AddedPromptText(pass.keyLine, name, pass.registry.ReadValueText(name)));
     if (answer == IDYES) {
       pass.registry.RemoveValue(name);
     } else if (answer == IDNO) {
@@ -71,8 +70,7 @@ void CheckRemoved(const WatchPass& pass) {
 std::string AddedPromptText(const std::string& keyLine, const std::string& name,
                             const std::string& data) {
   return PromptHead(keyLine) + LoadMessage(SPromptEntryAdded) + "\r" + name + "\r\r" +
-         LoadMessage(SPromptWithValue) + "\r" + data + "\r\r\r" +
-         LoadMessage(SPromptRemoveAgain);
+         LoadMessage(SPromptWithValue) + "\r" + data + "\r\r\r" + LoadMessage(SPromptRemoveAgain);
 }
 
 std::string RemovedPromptText(const std::string& keyLine, const std::string& line) {

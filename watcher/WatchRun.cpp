@@ -72,8 +72,8 @@ void WatchOnePass(WatchObjects& run, const PassPlan& plan) {
     rewritePath = readPath;
   }
   LoadSnapshot(run.channel, readPath, *run.snapshot);
-  RunChangeCheck({plan.keyLine, *run.registry, *run.values, *run.snapshot, run.channel,
-                  rewritePath});
+  RunChangeCheck(
+      {plan.keyLine, *run.registry, *run.values, *run.snapshot, run.channel, rewritePath});
 }
 
 }  // namespace

@@ -53,11 +53,20 @@ bool ParseQuoted(std::string_view& line, std::string& text) {
     }
     if (++i == line.size()) return false;
     switch (line[i]) {
-      case '\\': text += '\\'; break;
-      case '"': text += '"'; break;
-      case 'r': text += '\r'; break;
-      case 'n': text += '\n'; break;
-      default: return false;
+      case '\\':
+        text += '\\';
+        break;
+      case '"':
+        text += '"';
+        break;
+      case 'r':
+        text += '\r';
+        break;
+      case 'n':
+        text += '\n';
+        break;
+      default:
+        return false;
     }
   }
   return false;
@@ -149,7 +158,8 @@ std::string HexBytes(const std::string& bytes) {
 }
 
 std::string DataText(const HiveValue& value) {
-  if (FitsBetweenQuotes(value)) return Quoted(std::string_view(value.data).substr(0, value.data.size() - 1));
+  if (FitsBetweenQuotes(value))
+    return Quoted(std::string_view(value.data).substr(0, value.data.size() - 1));
   if (value.type == REG_DWORD && value.data.size() == 4) {
     uint32_t number;
     memcpy(&number, value.data.data(), 4);
@@ -248,8 +258,8 @@ std::string Hive::Serialize() const {
   for (const HiveKey& key : keys) {
     text += "[" + rootName + (key.path.empty() ? "" : "\\" + key.path) + "]\r\n";
     for (const HiveValue& value : key.values) {
-      text += (value.name.empty() ? std::string("@") : Quoted(value.name)) + "=" +
-              DataText(value) + "\r\n";
+      text += (value.name.empty() ? std::string("@") : Quoted(value.name)) + "=" + DataText(value) +
+              "\r\n";
     }
     text += "\r\n";
   }

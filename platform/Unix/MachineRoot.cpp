@@ -47,7 +47,8 @@ std::string MachineRoot() {
   static std::string knownRoot;
   if (root == knownRoot) return root;
   struct stat info {};
-  const bool usable = stat(root.c_str(), &info) == 0 ? S_ISDIR(info.st_mode) : MakeFreshMachine(root);
+  const bool usable =
+      stat(root.c_str(), &info) == 0 ? S_ISDIR(info.st_mode) : MakeFreshMachine(root);
   if (!usable) return {};
   knownRoot = root;
   return root;

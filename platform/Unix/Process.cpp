@@ -93,14 +93,22 @@ DWORD FaultCodeOf(int signal, const siginfo_t& info) {
       break;
   }
   switch (info.si_code) {
-    case FPE_INTDIV: return STATUS_INTEGER_DIVIDE_BY_ZERO;
-    case FPE_INTOVF: return STATUS_INTEGER_OVERFLOW;
-    case FPE_FLTDIV: return STATUS_FLOAT_DIVIDE_BY_ZERO;
-    case FPE_FLTOVF: return STATUS_FLOAT_OVERFLOW;
-    case FPE_FLTUND: return STATUS_FLOAT_UNDERFLOW;
-    case FPE_FLTRES: return STATUS_FLOAT_INEXACT_RESULT;
-    case FPE_FLTSUB: return STATUS_ARRAY_BOUNDS_EXCEEDED;
-    default: return STATUS_FLOAT_INVALID_OPERATION;
+    case FPE_INTDIV:
+      return STATUS_INTEGER_DIVIDE_BY_ZERO;
+    case FPE_INTOVF:
+      return STATUS_INTEGER_OVERFLOW;
+    case FPE_FLTDIV:
+      return STATUS_FLOAT_DIVIDE_BY_ZERO;
+    case FPE_FLTOVF:
+      return STATUS_FLOAT_OVERFLOW;
+    case FPE_FLTUND:
+      return STATUS_FLOAT_UNDERFLOW;
+    case FPE_FLTRES:
+      return STATUS_FLOAT_INEXACT_RESULT;
+    case FPE_FLTSUB:
+      return STATUS_ARRAY_BOUNDS_EXCEEDED;
+    default:
+      return STATUS_FLOAT_INVALID_OPERATION;
   }
 }
 
@@ -117,7 +125,8 @@ bool WasWrite(const void* context) {
 const void* FaultingInstruction(const siginfo_t& info, const void* context) {
 #if defined(__x86_64__)
   (void)info;
-  return reinterpret_cast<const void*>(static_cast<const ucontext_t*>(context)->uc_mcontext.gregs[REG_RIP]);
+  return reinterpret_cast<const void*>(
+      static_cast<const ucontext_t*>(context)->uc_mcontext.gregs[REG_RIP]);
 #else
   (void)context;
   return info.si_addr;
@@ -200,10 +209,18 @@ LPTOP_LEVEL_EXCEPTION_FILTER SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_F
     stack.ss_sp = alternateStack;
     stack.ss_size = sizeof(alternateStack);
     sigaltstack(&stack, nullptr);
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_sigaction = OnSignal;
     action.sa_flags = SA_SIGINFO | SA_ONSTACK;
-    for (int signal : kFaultSignals) sigaction(signal, &action, nullptr);
+    // A fault while its signal is blocked kills the process unreported, and
+    // the mask is inherited from whoever started the program.
+    sigset_t faults;
+    sigemptyset(&faults);
+    for (int signal : kFaultSignals) {
+      sigaction(signal, &action, nullptr);
+      sigaddset(&faults, signal);
+    }
+    sigprocmask(SIG_UNBLOCK, &faults, nullptr);
     installed = true;
   }
   LPTOP_LEVEL_EXCEPTION_FILTER previous = faultFilter;

@@ -103,7 +103,8 @@ bool Writable(HiveId id) {
 
 LONG WriteWhole(const std::string& path, const std::string& text) {
   const std::string temporary = path + ".new";
-  const int fd = unixSyscalls.open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int fd =
+      unixSyscalls.open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return ERROR_CANTWRITE;
   size_t done = 0;
   bool ok = true;
@@ -247,8 +248,8 @@ LONG RegDeleteKeyA(HKEY handle, LPCSTR subKey) {
 
 LONG RegQueryInfoKeyA(HKEY handle, LPSTR, LPDWORD, LPDWORD, LPDWORD subKeys,
                       LPDWORD maxSubKeyLength, LPDWORD maxClassLength, LPDWORD values,
-                      LPDWORD maxValueNameLength, LPDWORD maxValueLength, LPDWORD securityDescriptor,
-                      PFILETIME lastWriteTime) {
+                      LPDWORD maxValueNameLength, LPDWORD maxValueLength,
+                      LPDWORD securityDescriptor, PFILETIME lastWriteTime) {
   OpenKey* key = nullptr;
   const HiveKey* section = nullptr;
   const LONG status = Lookup(handle, key, section);
@@ -256,7 +257,8 @@ LONG RegQueryInfoKeyA(HKEY handle, LPSTR, LPDWORD, LPDWORD, LPDWORD subKeys,
   LONG ignored = ERROR_SUCCESS;
   const std::vector<std::string> children = Current(key->hive, ignored)->hive.SubKeysOf(key->path);
   DWORD longestChild = 0, longestName = 0, longestData = 0;
-  for (const std::string& child : children) longestChild = std::max<DWORD>(longestChild, child.size());
+  for (const std::string& child : children)
+    longestChild = std::max<DWORD>(longestChild, child.size());
   if (section) {
     for (const HiveValue& value : section->values) {
       longestName = std::max<DWORD>(longestName, value.name.size());
@@ -327,6 +329,6 @@ LONG RegDeleteValueA(HKEY handle, LPCSTR valueName) {
     if (!hive.Exists(key->path)) return ERROR_KEY_DELETED;
     HiveKey* section = hive.Find(key->path);
     return section && section->Remove(valueName ? valueName : "") ? ERROR_SUCCESS
-                                                                   : ERROR_FILE_NOT_FOUND;
+                                                                  : ERROR_FILE_NOT_FOUND;
   });
 }

@@ -16,8 +16,8 @@ void CaptureArguments(int argc, char** argv, char**) {
   savedArgc = argc;
   savedArgv = argv;
 }
-[[gnu::section(".init_array"), gnu::used]] void (*const captureArguments)(int, char**, char**) =
-    CaptureArguments;
+[[gnu::section(".init_array"),
+  gnu::used]] void (*const captureArguments)(int, char**, char**) = CaptureArguments;
 
 // Quotes what would not come back as one argument: an empty one, or one
 // holding blanks or control bytes. A double quote inside an argument cannot

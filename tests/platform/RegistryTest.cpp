@@ -1,11 +1,9 @@
-#include "Registry.h"
-
 #include <gtest/gtest.h>
 
 #include "../support/Failures.h"
-
 #include "../support/ScratchMachine.h"
 #include "Exceptions.h"
+#include "Registry.h"
 #include "StringList.h"
 
 namespace {

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "../support/Failures.h"
-
 #include "../support/ScratchMachine.h"
 #include "Exceptions.h"
 #include "Streams.h"
@@ -81,11 +80,17 @@ TEST(ListSave, AFailedFlushOrReplaceKeepsTheOldContent) {
   TStringList list;
   Fill(list, {"new"});
   const UnixSyscalls saved = unixSyscalls;
-  unixSyscalls.fsync = [](int) { errno = EIO; return -1; };
+  unixSyscalls.fsync = [](int) {
+    errno = EIO;
+    return -1;
+  };
   EXPECT_EQ(FailureOf([&] { list.WriteAllToFile(machine.Path("snap.dat")); }),
             "EWriteError: Stream-Write-Fehler");
   unixSyscalls = saved;
-  unixSyscalls.rename = [](const char*, const char*) { errno = EACCES; return -1; };
+  unixSyscalls.rename = [](const char*, const char*) {
+    errno = EACCES;
+    return -1;
+  };
   EXPECT_EQ(FailureOf([&] { list.WriteAllToFile(machine.Path("snap.dat")); }),
             "EWriteError: Stream-Write-Fehler");
   unixSyscalls = saved;

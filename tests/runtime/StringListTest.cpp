@@ -1,10 +1,8 @@
-#include "StringList.h"
-
 #include <gtest/gtest.h>
 
 #include "../support/Failures.h"
-
 #include "Exceptions.h"
+#include "StringList.h"
 
 namespace {
 
@@ -13,7 +11,6 @@ TStringList* ListOf(std::initializer_list<const char*> texts) {
   for (const char* text : texts) list->AppendEntry(text);
   return list;
 }
-
 
 TEST(StringList, StorageGrowsByTheFixedStepsAndIsGivenBackWhenEmptied) {
   TStringList list;
@@ -24,7 +21,8 @@ TEST(StringList, StorageGrowsByTheFixedStepsAndIsGivenBackWhenEmptied) {
       capacities.push_back(list.SlotCount());
     }
   }
-  EXPECT_EQ(capacities, (std::vector<int32_t>{4, 8, 12, 28, 44, 60, 76, 95, 118, 147, 183, 228, 285}));
+  EXPECT_EQ(capacities,
+            (std::vector<int32_t>{4, 8, 12, 28, 44, 60, 76, 95, 118, 147, 183, 228, 285}));
 
   TStringList preset;
   preset.ResizeStorage(200);

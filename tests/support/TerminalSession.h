@@ -32,7 +32,8 @@ class TerminalSession {
       for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
       if (!folder.empty() && chdir(folder.c_str()) != 0) _exit(126);
       std::vector<char*> argv{const_cast<char*>(program.c_str())};
-      for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+      for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
       argv.push_back(nullptr);
       execv(program.c_str(), argv.data());
       _exit(127);
@@ -97,7 +98,8 @@ class TerminalSession {
     size_t buttons = pending.rfind(kYesNo);
     box.yesNo = buttons != std::string::npos;
     if (!box.yesNo) buttons = pending.rfind(kOk);
-    if (buttons == std::string::npos || buttons + (box.yesNo ? kYesNo : kOk).size() != pending.size()) {
+    if (buttons == std::string::npos ||
+        buttons + (box.yesNo ? kYesNo : kOk).size() != pending.size()) {
       return false;
     }
     consumed = output.size();

@@ -1,6 +1,6 @@
-#include "CommandLine.h"
-
 #include <gtest/gtest.h>
+
+#include "CommandLine.h"
 
 namespace {
 
@@ -16,7 +16,9 @@ using Arguments = std::vector<std::string>;
 TEST(CommandLine, SplitsAtBlanksAndControlBytes) {
   EXPECT_EQ(ArgumentsOf("KeyVigil.exe"), Arguments{});
   EXPECT_EQ(ArgumentsOf("KeyVigil.exe D:\\snap.txt"), Arguments{"D:\\snap.txt"});
-  EXPECT_EQ(ArgumentsOf("KeyVigil.exe  a\tb\x01" "c   "), (Arguments{"a", "b", "c"}));
+  EXPECT_EQ(ArgumentsOf("KeyVigil.exe  a\tb\x01"
+                        "c   "),
+            (Arguments{"a", "b", "c"}));
   EXPECT_EQ(ArgumentsOf("KeyVigil.exe \xE4\xF6\xFC"), Arguments{"\xE4\xF6\xFC"});
   EXPECT_EQ(ArgumentTextOf("KeyVigil.exe a", 0), "KeyVigil.exe");
 }

@@ -1,11 +1,9 @@
-#include "Snapshot.h"
-
 #include <gtest/gtest.h>
 
 #include "../support/Failures.h"
-
 #include "../support/ScratchMachine.h"
 #include "Exceptions.h"
+#include "Snapshot.h"
 #include "StringList.h"
 
 namespace {
@@ -30,8 +28,12 @@ TEST_F(Snapshot, LoadKeepsTheNonEmptyLinesInFileOrder) {
   EXPECT_EQ(Load("a\r\n\r\n\rb\r\nlast without end"), (Lines{"a", "b", "last without end"}));
   EXPECT_EQ(Load("\r\n\r\n\r\n"), Lines{});
   EXPECT_EQ(Load("a\nb\nc\r\n"), Lines{"a\nb\nc"}) << "a lone line feed is part of the line";
-  EXPECT_EQ(Load("a\r\nb\x1A" "c\r\nd\r\n"), (Lines{"a", "b"})) << "0x1A ends what is read";
-  EXPECT_EQ(Load(std::string("b\xE4r\r\nA\x00Z\r\n", 10)), (Lines{"b\xE4r", std::string("A\0Z", 3)}));
+  EXPECT_EQ(Load("a\r\nb\x1A"
+                 "c\r\nd\r\n"),
+            (Lines{"a", "b"}))
+      << "0x1A ends what is read";
+  EXPECT_EQ(Load(std::string("b\xE4r\r\nA\x00Z\r\n", 10)),
+            (Lines{"b\xE4r", std::string("A\0Z", 3)}));
 }
 
 TEST_F(Snapshot, AMissingFileIsCreatedEmpty) {
@@ -65,7 +67,9 @@ TEST_F(Snapshot, AppendAddsOneTerminatedLineAndLeavesTheListAlone) {
 }
 
 TEST_F(Snapshot, AppendCutsAtAnEndMarkInTheLastBytes) {
-  Load("a\r\n\x1A" "stale\r\n");
+  Load(
+      "a\r\n\x1A"
+      "stale\r\n");
   AppendSnapshotLine(channel, "new");
   EXPECT_EQ(machine.Read("snap.dat"), "a\r\nnew\r\n");
 }

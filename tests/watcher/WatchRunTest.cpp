@@ -64,7 +64,8 @@ class WatchRun : public ::testing::Test {
   Values ValuesOf(const char* key) const {
     Values values;
     HKEY handle = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &handle) != ERROR_SUCCESS) return values;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &handle) != ERROR_SUCCESS)
+      return values;
     for (DWORD index = 0;; ++index) {
       char name[1024];
       BYTE data[4096];
@@ -73,8 +74,9 @@ class WatchRun : public ::testing::Test {
           ERROR_SUCCESS) {
         break;
       }
-      values.push_back({std::string(name, nameLength),
-                        std::string(reinterpret_cast<char*>(data), dataLength ? dataLength - 1 : 0)});
+      values.push_back(
+          {std::string(name, nameLength),
+           std::string(reinterpret_cast<char*>(data), dataLength ? dataLength - 1 : 0)});
     }
     RegCloseKey(handle);
     return values;
@@ -115,8 +117,8 @@ class WatchRun : public ::testing::Test {
     ASSERT_TRUE(run.NextBox(box)) << run.Output();
     EXPECT_FALSE(box.yesNo);
     EXPECT_EQ(box.caption, "Anwendungsfehler");
-    const std::regex expected("Exception " + className +
-                              " in Modul keyvigil bei [0-9A-F]{8}\\.\n" + message);
+    const std::regex expected("Exception " + className + " in Modul keyvigil bei [0-9A-F]{8}\\.\n" +
+                              message);
     EXPECT_TRUE(std::regex_match(box.text, expected)) << box.text;
     run.Answer("");
   }
@@ -269,8 +271,10 @@ TEST_F(WatchRun, AHiveThatCannotBeReadIsNotTakenForAnEmptyKey) {
   WriteHive("[HKEY_LOCAL_MACHINE\\" + std::string(kRun) + "\r\n\"broken");
   auto run = Start();
   ExpectErrorBox(*run, "ERegistryException",
-                 "Konnte Schl\xFCssel '" + std::regex_replace(kRunLine, std::regex("\\\\"), "\\\\") +
-                     "' nicht \xF6" "ffnen\\.");
+                 "Konnte Schl\xFCssel '" +
+                     std::regex_replace(kRunLine, std::regex("\\\\"), "\\\\") +
+                     "' nicht \xF6"
+                     "ffnen\\.");
   ExpectNoMoreBoxes(*run, 1);
   EXPECT_EQ(Snapshot(), "C:\\accepted.exe\r\n");
 }
@@ -307,9 +311,9 @@ TEST_F(WatchRun, AChangeWhileAPromptIsOpenIsSeenByTheNextRead) {
   HKEY key = nullptr;
   ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRun, 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
   const char changed[] = "C:\\changed.exe";
-  ASSERT_EQ(RegSetValueExA(key, "A", 0, REG_SZ, reinterpret_cast<const BYTE*>(changed),
-                           sizeof(changed)),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegSetValueExA(key, "A", 0, REG_SZ, reinterpret_cast<const BYTE*>(changed), sizeof(changed)),
+      ERROR_SUCCESS);
   RegCloseKey(key);
   run->Answer("n");
   ExpectNoMoreBoxes(*run, 0);
