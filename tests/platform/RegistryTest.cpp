@@ -68,11 +68,11 @@ TEST_F(Registry, ListingGivesTheNamesInEnumerationOrder) {
   registry.ListValueNames(names);
   EXPECT_EQ(names.EntryCount(), 0);
 
-  Set("First", REG_SZ, std::string("1", 2));
   Set("", REG_SZ, std::string("default", 8));
+  Set("First", REG_SZ, std::string("1", 2));
   Set("Third", REG_DWORD, std::string("\x01\x00\x00\x00", 4));
   registry.ListValueNames(names);
-  EXPECT_EQ(EntriesOf(names), (std::vector<std::string>{"First", "", "Third"}));
+  EXPECT_EQ(EntriesOf(names), (std::vector<std::string>{"", "First", "Third"}));
 
   registry.LeaveKey();
   registry.ListValueNames(names);

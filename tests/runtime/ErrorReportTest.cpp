@@ -70,14 +70,20 @@ TEST(ErrorReport, ALongMessageIsCutAtTheBuffer) {
 }
 
 TEST(ErrorReport, RuntimeErrorNumbersStandRightAligned) {
-  const auto nowhere = reinterpret_cast<const void*>(uintptr_t{0x23B5C});
+  const auto address = reinterpret_cast<const char*>(&SomeCode);
+  MEMORY_BASIC_INFORMATION region{};
+  ASSERT_EQ(VirtualQuery(address, &region, sizeof(region)), sizeof(region));
+  char shown[16];
+  snprintf(shown, sizeof(shown), "%08llX",
+           static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(address) -
+                                           reinterpret_cast<uintptr_t>(region.AllocationBase)));
   char text[kRuntimeErrorTextSize];
-  ComposeRuntimeErrorText(2, nowhere, text);
-  EXPECT_STREQ(text, "Runtime error   2 at 00023B5C");
-  ComposeRuntimeErrorText(217, nowhere, text);
-  EXPECT_STREQ(text, "Runtime error 217 at 00023B5C");
-  ComposeRuntimeErrorText(1117, nowhere, text);
-  EXPECT_STREQ(text, "Runtime error1117 at 00023B5C");
+  ComposeRuntimeErrorText(2, address, text);
+  EXPECT_EQ(std::string(text), std::string("Runtime error   2 at ") + shown);
+  ComposeRuntimeErrorText(217, address, text);
+  EXPECT_EQ(std::string(text), std::string("Runtime error 217 at ") + shown);
+  ComposeRuntimeErrorText(1117, address, text);
+  EXPECT_EQ(std::string(text), std::string("Runtime error1117 at ") + shown);
 }
 
 struct FaultRow {
