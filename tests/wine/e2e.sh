@@ -250,15 +250,18 @@ scenario_vanished() {
   expect_file KeyVigil.dat "$(lines 'C:\a.exe' 'C:\b.exe' 'C:\c.exe')"
 }
 
-# A value whose data changed while the count stayed: not reported.
+# A value whose data changed while the count stayed: reported as added and
+# as removed; Yes to both deletes the new data and writes the old back.
 scenario_changed() {
   set_value "$RUN" Tool 'C:\evil.exe'
   write_snapshot KeyVigil.dat 'C:\tool.exe'
   write_snapshot KeyVigil.dat2
   start_program "$WINE" 'C:\KeyVigil.exe'
+  answer_box "$PROMPT_CAPTION" yes "$(added_prompt "$RUN_LINE" Tool 'C:\evil.exe')"
+  answer_box "$PROMPT_CAPTION" yes "$(removed_prompt "$RUN_LINE" 'C:\tool.exe')"
   expect_exit 0
   expect_file KeyVigil.dat "$(lines 'C:\tool.exe')"
-  expect_values "$RUN" '"Tool"="C:\\evil.exe"'
+  expect_values "$RUN" '"0"="C:\\tool.exe"'
 }
 
 # One argument (quoted, with a blank) names the snapshot of pass 1, and
