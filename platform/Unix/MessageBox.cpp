@@ -40,6 +40,15 @@ bool TerminalWantsUtf8() {
   return utf8;
 }
 
+// A registry value name or data may hold any byte. A Windows box shows a
+// control byte as a glyph at worst, but a terminal obeys it: an escape
+// sequence could clear the prompt or repaint it with an innocent text. So
+// every control byte but the line breaks and the tab is shown as \xNN.
+bool IsTerminalControl(unsigned char byte, bool utf8) {
+  return (byte < 0x20 && byte != '\n' && byte != '\t') || byte == 0x7F ||
+         (!utf8 && byte >= 0x80 && byte < 0xA0);
+}
+
 // The text as the terminal shows it: every CR, LF or CR LF a line break.
 std::string ForTerminal(const char* text) {
   const bool utf8 = TerminalWantsUtf8();
@@ -49,6 +58,10 @@ std::string ForTerminal(const char* text) {
     if (byte == '\r') {
       out += '\n';
       if (p[1] == '\n') ++p;
+    } else if (IsTerminalControl(byte, utf8)) {
+      char shown[5];
+      snprintf(shown, sizeof(shown), "\\x%02X", byte);
+      out += shown;
     } else if (!utf8 || byte < 0x80) {
       out += *p;
     } else if (byte < 0xA0) {

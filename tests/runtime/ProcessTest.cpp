@@ -16,7 +16,7 @@ struct Outcome {
 };
 
 Outcome RunProbe(const std::string& mode) {
-  TerminalSession run(REPORT_PROBE, {mode},
+  TerminalSession run({REPORT_PROBE, mode},
                       {{"LC_ALL", "C"}, {"ASAN_OPTIONS", "handle_segv=0:handle_sigfpe=0"}});
   Outcome outcome;
   TerminalBox box;

@@ -22,7 +22,7 @@ struct TerminalBox {
 
 class TerminalSession {
  public:
-  TerminalSession(const std::string& program, const std::vector<std::string>& arguments,
+  TerminalSession(const std::vector<std::string>& command,
                   const std::map<std::string, std::string>& environment,
                   const std::string& folder = "") {
     termios raw{};
@@ -31,11 +31,10 @@ class TerminalSession {
     if (child == 0) {
       for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
       if (!folder.empty() && chdir(folder.c_str()) != 0) _exit(126);
-      std::vector<char*> argv{const_cast<char*>(program.c_str())};
-      for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
+      std::vector<char*> argv;
+      for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
       argv.push_back(nullptr);
-      execv(program.c_str(), argv.data());
+      execvp(argv[0], argv.data());
       _exit(127);
     }
   }

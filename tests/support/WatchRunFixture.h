@@ -1,0 +1,176 @@
+// The whole Linux program, run as a user would run it: against a machine
+// root of its own, answering the boxes on a terminal. Linux only.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <regex>
+#include <sstream>
+
+#include "ChangeCheck.h"
+#include "ScratchMachine.h"
+#include "TerminalSession.h"
+#include "Win32.h"
+
+inline const char kRun[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+inline const char kRunServices[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
+inline const std::string kRunLine = std::string("HKEY_LOCAL_MACHINE\\") + kRun;
+inline const std::string kRunServicesLine = std::string("HKEY_LOCAL_MACHINE\\") + kRunServices;
+
+struct Value {
+  std::string name;
+  std::string data;
+};
+using Values = std::vector<Value>;
+
+inline std::string Quoted(const std::string& text) {
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '\\' || c == '"') quoted += '\\';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+inline std::string Section(const std::string& key, const Values& values) {
+  std::string text = "[HKEY_LOCAL_MACHINE\\" + key + "]\r\n";
+  for (const Value& value : values) text += Quoted(value.name) + "=" + Quoted(value.data) + "\r\n";
+  return text + "\r\n";
+}
+
+// A text as the terminal box shows it under LC_ALL=C: CR as a line break,
+// the other control bytes but LF and tab spelt out as \xNN.
+inline std::string AsShown(const std::string& text) {
+  std::string shown;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte == '\r') {
+      shown += '\n';
+    } else if ((byte < 0x20 && byte != '\n' && byte != '\t') || (byte >= 0x7F && byte < 0xA0)) {
+      char escaped[5];
+      snprintf(escaped, sizeof(escaped), "\\x%02X", byte);
+      shown += escaped;
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
+class WatchRunFixture : public ::testing::Test {
+ protected:
+  std::filesystem::path HivePath() const { return machine.Root() / "HKLM.reg"; }
+  void WriteHive(const std::string& sections) const {
+    std::ofstream(HivePath(), std::ios::binary) << "REGEDIT4\r\n\r\n" << sections;
+  }
+  void WriteRun(const Values& run) const { WriteHive(Section(kRun, run)); }
+  std::string Hive() const { return ReadFile(HivePath()); }
+
+  std::string Snapshot(const std::string& name = "KeyVigil.dat") const {
+    return ReadFile(machine.Root() / "drive_c" / name);
+  }
+  void WriteSnapshot(const std::string& bytes, const std::string& name = "KeyVigil.dat") const {
+    std::ofstream(machine.Root() / "drive_c" / name, std::ios::binary) << bytes;
+  }
+
+  // The values of a watched key as the registry now holds them.
+  Values ValuesOf(const char* key) const {
+    Values values;
+    HKEY handle = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &handle) != ERROR_SUCCESS)
+      return values;
+    std::vector<char> name(20000);
+    std::vector<BYTE> data(20000);
+    for (DWORD index = 0;; ++index) {
+      DWORD nameLength = name.size(), dataLength = data.size(), type = 0;
+      if (RegEnumValueA(handle, index, name.data(), &nameLength, nullptr, &type, data.data(),
+                        &dataLength) != ERROR_SUCCESS) {
+        break;
+      }
+      values.push_back(
+          {std::string(name.data(), nameLength),
+           std::string(reinterpret_cast<char*>(data.data()), dataLength ? dataLength - 1 : 0)});
+    }
+    RegCloseKey(handle);
+    return values;
+  }
+
+  // Sets a value through the registry stand-in, which writes any bytes a
+  // hive file cannot hold as they are in its escaped form.
+  void SetValue(const char* key, const std::string& name, DWORD type, const std::string& data) {
+    HKEY handle = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &handle, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExA(handle, name.c_str(), 0, type,
+                             reinterpret_cast<const BYTE*>(data.data()), data.size()),
+              ERROR_SUCCESS);
+    RegCloseKey(handle);
+  }
+
+  // $KEYVIGIL_TEST_LAUNCHER, when set, is put before the program (valgrind
+  // with its options, say).
+  std::unique_ptr<TerminalSession> Start(const std::vector<std::string>& arguments = {},
+                                         const std::string& folder = "",
+                                         const std::string& program = KEYVIGIL_PROGRAM,
+                                         const std::map<std::string, std::string>& extra = {}) {
+    std::vector<std::string> command;
+    if (const char* launcher = getenv("KEYVIGIL_TEST_LAUNCHER")) {
+      std::istringstream words(launcher);
+      for (std::string word; words >> word;) command.push_back(word);
+    }
+    command.push_back(program);
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    std::map<std::string, std::string> environment{{"KEYVIGIL_ROOT", machine.Root().string()},
+                                                   {"LC_ALL", "C"}};
+    environment.insert(extra.begin(), extra.end());
+    return std::make_unique<TerminalSession>(command, environment, folder);
+  }
+
+  // Expects the next box to be the prompt for an added value, and answers it.
+  void ExpectAdded(TerminalSession& run, const std::string& keyLine, const std::string& name,
+                   const std::string& data, const char* answer) {
+    TerminalBox box;
+    ASSERT_TRUE(run.NextBox(box)) << run.Output();
+    EXPECT_TRUE(box.yesNo);
+    EXPECT_EQ(box.caption, "WARNUNG - \xC4NDERUNG DER REGISTRY");
+    EXPECT_EQ(box.text, AsShown(AddedPromptText(keyLine, name, data)));
+    run.Answer(answer);
+  }
+
+  void ExpectRemoved(TerminalSession& run, const std::string& keyLine, const std::string& line,
+                     const char* answer) {
+    TerminalBox box;
+    ASSERT_TRUE(run.NextBox(box)) << run.Output();
+    EXPECT_EQ(box.text, AsShown(RemovedPromptText(keyLine, line)));
+    run.Answer(answer);
+  }
+
+  // Expects the error box with the class and the message (a regular
+  // expression), and confirms it.
+  void ExpectErrorBox(TerminalSession& run, const std::string& className,
+                      const std::string& message) {
+    TerminalBox box;
+    ASSERT_TRUE(run.NextBox(box)) << run.Output();
+    EXPECT_FALSE(box.yesNo);
+    EXPECT_EQ(box.caption, "Anwendungsfehler");
+    const std::regex expected("Exception " + className + " in Modul keyvigil bei [0-9A-F]{8}\\.\n" +
+                              message);
+    EXPECT_TRUE(std::regex_match(box.text, expected)) << box.text;
+    run.Answer("");
+  }
+
+  void ExpectNoMoreBoxes(TerminalSession& run, int exitCode) {
+    TerminalBox box;
+    EXPECT_FALSE(run.NextBox(box, 5000)) << "unexpected box: " << box.text;
+    EXPECT_EQ(run.ExitCode(), exitCode) << run.Output();
+  }
+
+  static std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+  ScratchMachine machine;
+};
