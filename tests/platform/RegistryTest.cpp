@@ -93,6 +93,18 @@ TEST_F(Registry, ReadingTakesStringsAndRefusesOtherTypes) {
   EXPECT_EQ(registry.ReadValueText("missing"), "");
   EXPECT_EQ(FailureOf([&] { registry.ReadValueText("number"); }),
             "ERegistryException: Ung\xFCltiger Datentyp f\xFCr 'number'");
+
+  // From REG_NONE to REG_QWORD: only the two string types are read.
+  for (DWORD type = REG_NONE; type <= 11; ++type) {
+    const std::string name = "type" + std::to_string(type);
+    Set(name.c_str(), type, std::string("C:\\t.exe\0\0\0", 11));
+    const std::string read = FailureOf([&] { registry.ReadValueText(name); });
+    if (type == REG_SZ || type == REG_EXPAND_SZ) {
+      EXPECT_EQ(read, "nothing raised");
+    } else {
+      EXPECT_EQ(read, "ERegistryException: Ung\xFCltiger Datentyp f\xFCr '" + name + "'");
+    }
+  }
 }
 
 TEST_F(Registry, WritingRemovingAndTestingValues) {
