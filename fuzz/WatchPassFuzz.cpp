@@ -1,0 +1,86 @@
+// One whole watch pass over a fuzzed hive and snapshot, each box answered
+// from the input. Whatever is answered, the pass ends or fails with one of
+// the program's own exceptions. When it ends and every box got Yes or No,
+// every value left in the key is accepted: its text is a line of the
+// snapshot file.
+#include <cstdlib>
+
+#include "AnswerBox.h"
+#include "ChangeCheck.h"
+#include "Exceptions.h"
+#include "FuzzInput.h"
+#include "FuzzMachine.h"
+#include "Registry.h"
+#include "Snapshot.h"
+#include "StringList.h"
+
+namespace {
+
+const std::string kKeyPath = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const std::string kKeyLine = "HKEY_LOCAL_MACHINE\\" + kKeyPath;
+const std::string kSnapshotPath = "C:\\KeyVigil.dat";
+
+// False when the key exists but cannot be opened, which ends a real run
+// before any box.
+bool EnterWatchedKey(TRegistry& registry) {
+  registry.SelectRoot(HKEY_LOCAL_MACHINE);
+  return registry.EnterKey(kKeyPath, false) || registry.LastOpenResult() == ERROR_FILE_NOT_FOUND;
+}
+
+// False when the pass did not run to its end.
+bool RunPass() {
+  TRegistry registry;
+  TStringList values;
+  TStringList snapshot;
+  TTextChannel channel{};
+  if (!EnterWatchedKey(registry)) return false;
+  registry.ListValueNames(values);
+  LoadSnapshot(channel, kSnapshotPath, snapshot);
+  RunChangeCheck({kKeyLine, registry, values, snapshot, channel, kSnapshotPath});
+  return true;
+}
+
+// A line appended to this file comes back as that line: nothing in it cuts
+// or hides what follows.
+bool TakesAppendedLines(const std::string& file) {
+  return file.find('\x1A') == std::string::npos &&
+         (file.empty() || (file.size() >= 2 && file.compare(file.size() - 2, 2, "\r\n") == 0));
+}
+
+void CheckValuesAccepted() {
+  TRegistry registry;
+  TStringList values;
+  TStringList snapshot;
+  TTextChannel channel{};
+  if (!EnterWatchedKey(registry)) abort();
+  registry.ListValueNames(values);
+  LoadSnapshot(channel, kSnapshotPath, snapshot);
+  for (int32_t position = 0; position < values.EntryCount(); ++position) {
+    const std::string text = registry.ReadValueText(values.EntryAt(position));
+    // An end mark in accepted data hides every later line of the file.
+    if (text.find('\x1A') != std::string::npos) return;
+  }
+  for (int32_t position = 0; position < values.EntryCount(); ++position) {
+    const std::string text = registry.ReadValueText(values.EntryAt(position));
+    // Empty data and data with a line break cannot come back as one line.
+    if (text.empty() || text.find('\r') != std::string::npos) continue;
+    if (snapshot.FindEntry(text) < 0) abort();
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::vector<std::string> pieces = FuzzPieces(data, size, 3);
+  WriteMachineFile("HKLM.reg", pieces[0]);
+  WriteMachineFile("drive_c/KeyVigil.dat", pieces[1]);
+  SetBoxAnswers(pieces[2]);
+  bool ended = false;
+  try {
+    ended = RunPass();
+  } catch (Exception* failure) {
+    ReleaseException(failure);
+  }
+  if (ended && EveryBoxAnswered() && TakesAppendedLines(pieces[1])) CheckValuesAccepted();
+  return 0;
+}
