@@ -4,6 +4,7 @@
 // every value left in the key is accepted: its text is a line of the
 // snapshot file.
 #include <cstdlib>
+#include <vector>
 
 #include "AnswerBox.h"
 #include "ChangeCheck.h"
@@ -55,13 +56,13 @@ void CheckValuesAccepted() {
   if (!EnterWatchedKey(registry)) abort();
   registry.ListValueNames(values);
   LoadSnapshot(channel, kSnapshotPath, snapshot);
+  std::vector<std::string> texts;
   for (int32_t position = 0; position < values.EntryCount(); ++position) {
-    const std::string text = registry.ReadValueText(values.EntryAt(position));
+    texts.push_back(registry.ReadValueText(values.EntryAt(position)));
     // An end mark in accepted data hides every later line of the file.
-    if (text.find('\x1A') != std::string::npos) return;
+    if (texts.back().find('\x1A') != std::string::npos) return;
   }
-  for (int32_t position = 0; position < values.EntryCount(); ++position) {
-    const std::string text = registry.ReadValueText(values.EntryAt(position));
+  for (const std::string& text : texts) {
     // Empty data and data with a line break cannot come back as one line.
     if (text.empty() || text.find('\r') != std::string::npos) continue;
     if (snapshot.FindEntry(text) < 0) abort();
