@@ -329,13 +329,13 @@ scenario_language_file() {
 # rewrite each end in the error box and leave the file as it was; once the
 # filler is gone the same runs work.
 scenario_full_disk() {
-  if ((EUID != 0)); then
-    echo "  SKIP: mounting the tmpfs for drive T: needs root"
+  local disk=$work/disk long refusal
+  mkdir -p "$disk"
+  if ! refusal=$(mount -t tmpfs -o size=64k tmpfs "$disk" 2>&1); then
+    echo "  SKIP: mounting the tmpfs for drive T: needs root: $refusal"
     scenario_skipped=1
     return
   fi
-  local disk=$work/disk long
-  mkdir -p "$disk" && mount -t tmpfs -o size=64k tmpfs "$disk" || { fail "tmpfs not mounted"; return; }
   ln -sfn "$disk" "$WINEPREFIX/dosdevices/t:"
   long="C:\\$(printf '%04081d' 0)"
   lines "$long" 'C:\b.exe' >"$work/page.dat"
