@@ -39,16 +39,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string& templ = pieces[0];
   const auto integer = static_cast<int32_t>(NumberOf(pieces[2]));
   const auto address = TemplateArgument::Address(static_cast<uintptr_t>(NumberOf(pieces[3])));
+  const std::initializer_list<TemplateArgument> args = {pieces[1], integer, address,
+                                                        pieces[1].c_str()};
   std::string filled;
-  const bool grown = Fills([&] {
-    filled = FillTemplate(templ, {pieces[1], integer, address, pieces[1].c_str()});
-  });
+  const bool grown = Fills([&] { filled = FillTemplate(templ, args); });
   char buffer[64];
   memset(buffer, 0x55, sizeof(buffer));
   size_t length = 0;
-  const bool cut = Fills([&] {
-    length = FillTemplateInto(buffer, 32, templ, {pieces[1], integer, address, pieces[1].c_str()});
-  });
+  const bool cut = Fills([&] { length = FillTemplateInto(buffer, 32, templ, args); });
   for (size_t i = 32; i < sizeof(buffer); ++i) {
     if (buffer[i] != 0x55) abort();
   }

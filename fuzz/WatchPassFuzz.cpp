@@ -14,32 +14,27 @@
 #include "Registry.h"
 #include "Snapshot.h"
 #include "StringList.h"
+#include "WatchRun.h"
 
 namespace {
 
-const std::string kKeyPath = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-const std::string kKeyLine = "HKEY_LOCAL_MACHINE\\" + kKeyPath;
+const char kKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char kKeyLine[] = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const std::string kSnapshotPath = "C:\\KeyVigil.dat";
 
-// False when the key exists but cannot be opened, which ends a real run
-// before any box.
-bool EnterWatchedKey(TRegistry& registry) {
-  registry.SelectRoot(HKEY_LOCAL_MACHINE);
-  return registry.EnterKey(kKeyPath, false) || registry.LastOpenResult() == ERROR_FILE_NOT_FOUND;
-}
-
-// False when the pass did not run to its end.
-bool RunPass() {
+// The watched key's values and the snapshot, read as a watch pass reads them.
+struct PassInput {
   TRegistry registry;
   TStringList values;
   TStringList snapshot;
   TTextChannel channel{};
-  if (!EnterWatchedKey(registry)) return false;
-  registry.ListValueNames(values);
-  LoadSnapshot(channel, kSnapshotPath, snapshot);
-  RunChangeCheck({kKeyLine, registry, values, snapshot, channel, kSnapshotPath});
-  return true;
-}
+
+  PassInput() {
+    EnterWatchedKey(registry, kKeyPath, kKeyLine);
+    registry.ListValueNames(values);
+    LoadSnapshot(channel, kSnapshotPath, snapshot);
+  }
+};
 
 // A line appended to this file comes back as that line: nothing in it cuts
 // or hides what follows.
@@ -48,24 +43,20 @@ bool TakesAppendedLines(const std::string& file) {
          (file.empty() || (file.size() >= 2 && file.compare(file.size() - 2, 2, "\r\n") == 0));
 }
 
+// The pass opened the key, so failing to open it now raises, and the
+// uncaught exception ends the fuzzer as a crash.
 void CheckValuesAccepted() {
-  TRegistry registry;
-  TStringList values;
-  TStringList snapshot;
-  TTextChannel channel{};
-  if (!EnterWatchedKey(registry)) abort();
-  registry.ListValueNames(values);
-  LoadSnapshot(channel, kSnapshotPath, snapshot);
+  PassInput now;
   std::vector<std::string> texts;
-  for (int32_t position = 0; position < values.EntryCount(); ++position) {
-    texts.push_back(registry.ReadValueText(values.EntryAt(position)));
+  for (int32_t position = 0; position < now.values.EntryCount(); ++position) {
+    texts.push_back(now.registry.ReadValueText(now.values.EntryAt(position)));
     // An end mark in accepted data hides every later line of the file.
     if (texts.back().find('\x1A') != std::string::npos) return;
   }
   for (const std::string& text : texts) {
     // Empty data and data with a line break cannot come back as one line.
     if (text.empty() || text.find('\r') != std::string::npos) continue;
-    if (snapshot.FindEntry(text) < 0) abort();
+    if (now.snapshot.FindEntry(text) < 0) abort();
   }
 }
 
@@ -78,7 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   SetBoxAnswers(pieces[2]);
   bool ended = false;
   try {
-    ended = RunPass();
+    PassInput pass;
+    RunChangeCheck(
+        {kKeyLine, pass.registry, pass.values, pass.snapshot, pass.channel, kSnapshotPath});
+    ended = true;
   } catch (Exception* failure) {
     ReleaseException(failure);
   }

@@ -47,22 +47,10 @@ struct WatchObjects {
   }
 };
 
-// A key that does not exist is a key without values; one that exists but
-// cannot be opened must not look emptied, or every accepted entry would be
-// reported as deleted.
-void EnterWatchedKey(TRegistry& registry, const PassPlan& plan) {
-  registry.SelectRoot(HKEY_LOCAL_MACHINE);
-  registry.LeaveKey();
-  if (!registry.EnterKey(plan.watchedKey, false) &&
-      registry.LastOpenResult() != ERROR_FILE_NOT_FOUND) {
-    Raise(new ERegistryException(SRegOpenKeyFailed, {plan.keyLine}));
-  }
-}
-
 void WatchOnePass(WatchObjects& run, const PassPlan& plan) {
   run.values->RemoveAllEntries();
   run.snapshot->RemoveAllEntries();
-  EnterWatchedKey(*run.registry, plan);
+  EnterWatchedKey(*run.registry, plan.watchedKey, plan.keyLine);
   run.registry->ListValueNames(*run.values);
 
   std::string readPath = plan.defaultReadPath;
@@ -77,6 +65,16 @@ void WatchOnePass(WatchObjects& run, const PassPlan& plan) {
 }
 
 }  // namespace
+
+// A key that exists but cannot be opened must not look emptied, or every
+// accepted entry would be reported as deleted.
+void EnterWatchedKey(TRegistry& registry, const char* watchedKey, const char* keyLine) {
+  registry.SelectRoot(HKEY_LOCAL_MACHINE);
+  registry.LeaveKey();
+  if (!registry.EnterKey(watchedKey, false) && registry.LastOpenResult() != ERROR_FILE_NOT_FOUND) {
+    Raise(new ERegistryException(SRegOpenKeyFailed, {keyLine}));
+  }
+}
 
 void WatchRun() {
   {

@@ -224,16 +224,16 @@ TEST_F(WatchRunHardening, SpecialBytesInDataComeBackAsTheSnapshotRulesSay) {
 }
 
 TEST_F(WatchRunHardening, SeventyThousandValuesAreWalkedPastSixteenBits) {
-  std::string section = "[HKEY_LOCAL_MACHINE\\" + std::string(kRun) + "]\r\n";
+  Values run;
   for (int number = 0; number < 70000; ++number)
-    section += "\"" + std::to_string(number) + "\"=\"C:\\\\same.exe\"\r\n";
-  section += "\"Last\"=\"C:\\\\last.exe\"\r\n";
-  WriteHive(section);
+    run.push_back({std::to_string(number), "C:\\same.exe"});
+  run.push_back({"Last", "C:\\last.exe"});
+  WriteRun(run);
   WriteSnapshot("C:\\same.exe\r\nC:\\back.exe\r\n");
-  auto run = Start();
-  ExpectAdded(*run, kRunLine, "Last", "C:\\last.exe", "n");
-  ExpectRemoved(*run, kRunLine, "C:\\back.exe", "j");
-  ExpectNoMoreBoxes(*run, 0);
+  auto watch = Start();
+  ExpectAdded(*watch, kRunLine, "Last", "C:\\last.exe", "n");
+  ExpectRemoved(*watch, kRunLine, "C:\\back.exe", "j");
+  ExpectNoMoreBoxes(*watch, 0);
   const Values now = ValuesOf(kRun);
   ASSERT_EQ(now.size(), 70002u);
   EXPECT_EQ(now.back().name, "70000");
@@ -241,14 +241,12 @@ TEST_F(WatchRunHardening, SeventyThousandValuesAreWalkedPastSixteenBits) {
 }
 
 TEST_F(WatchRunHardening, TwentyMegabytesOfOtherKeysSurviveARegistryWrite) {
+  Values tenValues;
+  for (int value = 0; value < 10; ++value)
+    tenValues.push_back({"V" + std::to_string(value), "C:\\" + std::string(180, 'o')});
   std::string others;
-  const std::string data = Quoted("C:\\" + std::string(180, 'o'));
-  for (int key = 0; others.size() < 20 * 1024 * 1024; ++key) {
-    others += "[HKEY_LOCAL_MACHINE\\Software\\Other\\Key" + std::to_string(key) + "]\r\n";
-    for (int value = 0; value < 10; ++value)
-      others += "\"V" + std::to_string(value) + "\"=" + data + "\r\n";
-    others += "\r\n";
-  }
+  for (int key = 0; others.size() < 20 * 1024 * 1024; ++key)
+    others += Section("Software\\Other\\Key" + std::to_string(key), tenValues);
   WriteHive(others + Section(kRun, {{"Intruder", "C:\\i.exe"}}));
   auto run = Start();
   ExpectAdded(*run, kRunLine, "Intruder", "C:\\i.exe", "j");
