@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "CaseFold.h"
+#include "Handles.h"
 #include "MachineRoot.h"
 #include "Syscalls.h"
 #include "Win32Api.h"
@@ -214,13 +215,6 @@ std::unique_ptr<FileHandle> TakeOut(HANDLE handle) {
   return std::unique_ptr<FileHandle>(static_cast<FileHandle*>(handle));
 }
 
-HANDLE Register(int fd, bool reads, bool writes) {
-  auto* file = new FileHandle{fd, reads, writes};
-  std::lock_guard<std::mutex> guard(handlesLock);
-  openHandles.insert(file);
-  return file;
-}
-
 class Descriptor {
  public:
   explicit Descriptor(int fd) : fd_(fd) {}
@@ -323,6 +317,18 @@ DWORD PrepareRegularFile(int fd, const struct stat& status, bool reads, bool wri
 
 }  // namespace
 
+HANDLE RegisterHandle(int fd, bool reads, bool writes) {
+  auto* file = new FileHandle{fd, reads, writes};
+  std::lock_guard<std::mutex> guard(handlesLock);
+  openHandles.insert(file);
+  return file;
+}
+
+int DescriptorOf(HANDLE handle) {
+  const FileHandle* file = Lookup(handle);
+  return file == nullptr ? -1 : file->fd;
+}
+
 DWORD GetLastError() { return lastError; }
 
 void SetLastError(DWORD code) { lastError = code; }
@@ -366,7 +372,7 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_AT
   lastError = existed && (creation == CREATE_ALWAYS || creation == OPEN_ALWAYS)
                   ? ERROR_ALREADY_EXISTS
                   : ERROR_SUCCESS;
-  return Register(fd.release(), reads, writes);
+  return RegisterHandle(fd.release(), reads, writes);
 }
 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED) {

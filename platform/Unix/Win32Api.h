@@ -14,6 +14,10 @@ typedef uint32_t ULONG;
 typedef int BOOL;
 typedef unsigned int UINT;
 typedef char CHAR;
+// Windows' wide characters are UTF-16 code units, whatever wchar_t is here.
+typedef char16_t WCHAR;
+typedef const WCHAR* LPCWSTR;
+typedef WCHAR* LPWSTR;
 typedef intptr_t LONG_PTR;
 typedef uintptr_t ULONG_PTR;
 typedef size_t SIZE_T;
@@ -133,6 +137,7 @@ typedef LONG (*LPTOP_LEVEL_EXCEPTION_FILTER)(EXCEPTION_POINTERS*);
 #define ERROR_CANTREAD 1012L
 #define ERROR_CANTWRITE 1013L
 #define ERROR_KEY_DELETED 1018L
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
 
 // Registry.
 #define REG_NONE 0
@@ -197,6 +202,15 @@ typedef LONG (*LPTOP_LEVEL_EXCEPTION_FILTER)(EXCEPTION_POINTERS*);
 #define CSTR_LESS_THAN 1
 #define CSTR_EQUAL 2
 #define CSTR_GREATER_THAN 3
+#define CP_ACP 0
+#define WC_NO_BEST_FIT_CHARS 0x00000400
+
+// Synchronization.
+#define INFINITE 0xFFFFFFFF
+#define WAIT_OBJECT_0 0x00000000L
+#define WAIT_ABANDONED 0x00000080L
+#define WAIT_TIMEOUT 0x00000102L
+#define WAIT_FAILED ((DWORD)0xFFFFFFFF)
 
 // System information and process frame.
 #define SM_DBCSENABLED 42
@@ -241,6 +255,10 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type
 LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
                     DWORD dataLength);
 LONG RegDeleteValueA(HKEY key, LPCSTR valueName);
+LONG RegEnumValueW(HKEY key, DWORD index, LPWSTR valueName, LPDWORD valueNameLength,
+                   LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataLength);
+LONG RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                      LPDWORD dataLength);
 
 // kernel32: files
 HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
@@ -260,7 +278,19 @@ BOOL DeleteFileA(LPCSTR fileName);
 DWORD GetLastError();
 void SetLastError(DWORD code);
 
+// kernel32: synchronization and memory
+HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name);
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+BOOL ReleaseMutex(HANDLE mutex);
+HANDLE GetProcessHeap();
+LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
+BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID memory);
+
 // kernel32: locale, command line, modules, memory, process
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength, LPSTR bytes,
+                        int byteLength, LPCSTR defaultChar, BOOL* usedDefaultChar);
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR bytes, int byteLength, LPWSTR wide,
+                        int wideLength);
 int CompareStringA(LCID locale, DWORD flags, LPCSTR string1, int length1, LPCSTR string2,
                    int length2);
 LCID GetThreadLocale();

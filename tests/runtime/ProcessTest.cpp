@@ -20,7 +20,7 @@ Outcome RunProbe(const std::string& mode) {
                       {{"LC_ALL", "C"}, {"ASAN_OPTIONS", "handle_segv=0:handle_sigfpe=0"}});
   Outcome outcome;
   TerminalBox box;
-  while (run.NextBox(box, 5000)) {
+  while (run.NextBox(box)) {
     outcome.boxes.push_back(box);
     run.Answer("");
   }

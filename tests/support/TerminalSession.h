@@ -14,6 +14,9 @@
 #include <string>
 #include <vector>
 
+// A bound for a hang, never a measure: a busy machine must not fail a run.
+constexpr int kHangBoundMs = 60000;
+
 struct TerminalBox {
   std::string caption;
   std::string text;  // line breaks as LF, whatever the program wrote
@@ -50,7 +53,7 @@ class TerminalSession {
 
   // Waits for the next box. False when the program ended (or took more than
   // the time-out) without showing one; everything it wrote is in Output().
-  bool NextBox(TerminalBox& box, int timeoutMs = 20000) {
+  bool NextBox(TerminalBox& box, int timeoutMs = kHangBoundMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
       if (TakeBox(box)) return true;
@@ -67,7 +70,7 @@ class TerminalSession {
 
   // Waits for the program's end and returns its exit code (-1 for a signal).
   int ExitCode() {
-    while (ReadSome(20000)) {
+    while (ReadSome(kHangBoundMs)) {
     }
     int status = 0;
     waitpid(child, &status, 0);

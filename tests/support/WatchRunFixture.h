@@ -163,7 +163,7 @@ class WatchRunFixture : public ::testing::Test {
 
   void ExpectNoMoreBoxes(TerminalSession& run, int exitCode) {
     TerminalBox box;
-    EXPECT_FALSE(run.NextBox(box, 5000)) << "unexpected box: " << box.text;
+    EXPECT_FALSE(run.NextBox(box)) << "unexpected box: " << box.text;
     EXPECT_EQ(run.ExitCode(), exitCode) << run.Output();
   }
 

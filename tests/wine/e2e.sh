@@ -385,7 +385,7 @@ scenario_win32_under_qemu() {
 }
 
 run_scenario() {
-  scenario=$1 scenario_failed=0 scenario_skipped=0 box_timeout_ms=10000 exit_timeout_s=15
+  scenario=$1 scenario_failed=0 scenario_skipped=0 box_timeout_ms=60000 exit_timeout_s=60
   echo "--- $scenario"
   [[ $scenario == first_run ]] || reset_machine
   "scenario_$scenario"

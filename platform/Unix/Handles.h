@@ -1,0 +1,11 @@
+// The Linux build's table of kernel32 handles. Files register their
+// descriptors here, and so may other kinds of object that live on a
+// descriptor (a mutex on its lock file): CloseHandle closes any of them.
+#pragma once
+
+#include "Win32Api.h"
+
+HANDLE RegisterHandle(int fd, bool reads, bool writes);
+// The descriptor behind an open handle; -1 and ERROR_INVALID_HANDLE for any
+// other value.
+int DescriptorOf(HANDLE handle);
