@@ -2,8 +2,6 @@
 
 #include <string>
 
-// Each byte answers one box in turn: Yes, No or neither (byte value mod 3);
-// boxes past the last byte get neither.
+// Each byte answers one box in turn: Yes for an even byte, No for an odd
+// one; boxes past the last byte get No.
 void SetBoxAnswers(std::string text);
-// Whether every box shown since SetBoxAnswers was answered Yes or No.
-bool EveryBoxAnswered();

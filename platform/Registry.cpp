@@ -1,11 +1,47 @@
 #include "Registry.h"
 
+#include <algorithm>
 #include <cstring>
-#include <vector>
+#include <string_view>
 
 #include "Exceptions.h"
 #include "MessageIds.h"
 #include "StringList.h"
+
+namespace {
+
+using WideText = std::basic_string<WCHAR>;
+
+// The value, or the key it was in, is not there (any more), or no key is
+// open; any other failure is the registry failing, not an empty key.
+bool IsAbsent(LONG result) {
+  return result == ERROR_FILE_NOT_FOUND || result == ERROR_KEY_DELETED ||
+         result == ERROR_INVALID_HANDLE;
+}
+
+WideText WideOf(const std::string& text) {
+  const int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+  if (length <= 1) return {};
+  WideText wide(length, WCHAR{});
+  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), length);
+  wide.resize(length - 1);
+  return wide;
+}
+
+// The ANSI functions turn a character the code page lacks into '?' or a
+// look-alike without a word; only the wide text, converted without best
+// fit, tells whether they gave the value's text exactly.
+bool SameInAnsi(const WCHAR* wide, size_t length, const std::string& ansi) {
+  if (length == 0) return ansi.empty();
+  std::string converted(length * 2, '\0');
+  BOOL usedDefault = FALSE;
+  const int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, static_cast<int>(length),
+                                       converted.data(), static_cast<int>(converted.size()),
+                                       nullptr, &usedDefault);
+  return size > 0 && !usedDefault && std::string_view(converted.data(), size) == ansi;
+}
+
+}  // namespace
 
 TRegistry::~TRegistry() { LeaveKey(); }
 
@@ -49,6 +85,7 @@ bool TRegistry::EnterKey(const std::string& path, bool mayCreate) {
 
 void TRegistry::ListValueNames(TStringList& list) {
   list.RemoveAllEntries();
+  uncarriedNames.clear();
   DWORD subKeys = 0, longestSubKey = 0, values = 0, longestName = 0, longestData = 0;
   FILETIME lastWrite{};
   if (RegQueryInfoKeyA(openKey, nullptr, nullptr, nullptr, &subKeys, &longestSubKey, nullptr,
@@ -62,7 +99,8 @@ void TRegistry::ListValueNames(TStringList& list) {
     longestSubKey *= 2;
     longestName *= 2;
   }
-  std::vector<char> name(longestName + 1);
+  std::string name(longestName + 1, '\0');
+  WideText wideName(longestName + 1, WCHAR{});
   for (DWORD index = 0; index < values; ++index) {
     DWORD length = longestName + 1;
     // A value that vanished or grew since the figures were taken fails here;
@@ -71,26 +109,55 @@ void TRegistry::ListValueNames(TStringList& list) {
         ERROR_SUCCESS) {
       continue;
     }
-    list.AppendEntry(std::string(name.data(), strnlen(name.data(), name.size())));
+    const std::string ansi(name.c_str());
+    DWORD wideLength = longestName + 1;
+    const bool exact = RegEnumValueW(openKey, index, wideName.data(), &wideLength, nullptr, nullptr,
+                                     nullptr, nullptr) == ERROR_SUCCESS &&
+                       SameInAnsi(wideName.data(), wideLength, ansi);
+    if (exact) {
+      list.AppendEntry(ansi);
+    } else {
+      uncarriedNames.push_back(ansi);
+    }
   }
 }
 
-std::string TRegistry::ReadValueText(const std::string& name) {
+ValueText TRegistry::ReadValueText(const std::string& name) {
   DWORD type = REG_NONE;
   DWORD size = 0;
-  if (RegQueryValueExA(openKey, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-      size == 0) {
-    return {};
+  const LONG sized = RegQueryValueExA(openKey, name.c_str(), nullptr, &type, nullptr, &size);
+  if (sized != ERROR_SUCCESS && !IsAbsent(sized)) {
+    Raise(new ERegistryException(SRegGetDataFailed, {name}));
   }
-  std::vector<char> data(size);
+  if (sized != ERROR_SUCCESS || size == 0) return {};
+  std::string data(size, '\0');
   if (RegQueryValueExA(openKey, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
                        &size) != ERROR_SUCCESS) {
     Raise(new ERegistryException(SRegGetDataFailed, {name}));
   }
-  if (type != REG_SZ && type != REG_EXPAND_SZ) {
-    Raise(new ERegistryException(SInvalidRegType, {name}));
+  if (type != REG_SZ && type != REG_EXPAND_SZ) return {{}, SInvalidRegType};
+  ValueText value{data.substr(0, strnlen(data.data(), size))};
+  if (!WideDataIs(name, value.text)) value = {{}, SValueNotRepresentable};
+  return value;
+}
+
+// A value that changed or vanished between the two reads cannot be told
+// exact either; it is reported, not guessed at.
+bool TRegistry::WideDataIs(const std::string& name, const std::string& text) {
+  const WideText wideName = WideOf(name);
+  DWORD type = REG_NONE;
+  DWORD size = 0;
+  if (RegQueryValueExW(openKey, wideName.c_str(), nullptr, &type, nullptr, &size) !=
+      ERROR_SUCCESS) {
+    return false;
   }
-  return std::string(data.data(), strnlen(data.data(), size));
+  WideText data(size / sizeof(WCHAR) + 1, WCHAR{});
+  if (RegQueryValueExW(openKey, wideName.c_str(), nullptr, &type,
+                       reinterpret_cast<BYTE*>(data.data()), &size) != ERROR_SUCCESS) {
+    return false;
+  }
+  data.resize(size / sizeof(WCHAR));
+  return SameInAnsi(data.data(), std::min(data.find(WCHAR{}), data.size()), text);
 }
 
 void TRegistry::WriteValueText(const std::string& name, const std::string& text) {

@@ -6,10 +6,29 @@
 #include "MessageIds.h"
 #include "Win32.h"
 
-int CompareIgnoringCase(const std::string& a, const std::string& b) {
-  return CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()),
-                        b.data(), static_cast<int>(b.size())) -
+namespace {
+
+int CompareSpans(const char* a, size_t aLength, const char* b, size_t bLength) {
+  return CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a, static_cast<int>(aLength), b,
+                        static_cast<int>(bLength)) -
          2;
+}
+
+}  // namespace
+
+// The locale's comparison also calls texts equal that differ in more than
+// letter case: it skips a soft hyphen and takes the sharp s for "ss", so another
+// file's path could pass for an accepted one. Texts match only when each
+// character matches its counterpart on its own; that check runs only on
+// what the whole comparison already calls equal, so the scan stays cheap.
+int CompareIgnoringCase(const std::string& a, const std::string& b) {
+  const int order = CompareSpans(a.data(), a.size(), b.data(), b.size());
+  if (order != 0) return order;
+  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (const int character = CompareSpans(&a[i], 1, &b[i], 1)) return character;
+  }
+  return 0;
 }
 
 TStrings::~TStrings() = default;

@@ -1,5 +1,6 @@
 #include "ChangeCheck.h"
 
+#include "Exceptions.h"
 #include "Messages.h"
 #include "Registry.h"
 #include "Snapshot.h"
@@ -11,6 +12,17 @@ namespace {
 std::string PromptHead(const std::string& keyLine) {
   return LoadMessage(SPromptWarning) + "\r\r" + LoadMessage(SPromptKeyChanged) + "\r" + keyLine +
          "\r\r";
+}
+
+std::string AddedPromptText(const std::string& keyLine, const std::string& name,
+                            const std::string& data) {
+  return PromptHead(keyLine) + LoadMessage(SPromptEntryAdded) + "\r" + name + "\r\r" +
+         LoadMessage(SPromptWithValue) + "\r" + data + "\r\r\r" + LoadMessage(SPromptRemoveAgain);
+}
+
+std::string RemovedPromptText(const std::string& keyLine, const std::string& line) {
+  return PromptHead(keyLine) + LoadMessage(SPromptEntryRemoved) + "\r\r" +
+         LoadMessage(SPromptWithValue) + "\r" + line + "\r\r\r" + LoadMessage(SPromptAddAgain);
 }
 
 int Ask(const std::string& text) {
@@ -26,26 +38,43 @@ std::string FreeValueName(TRegistry& registry) {
   }
 }
 
+// A Yes that did not happen must not pass for one; a value that vanished by
+// itself meanwhile is gone all the same.
+void RemoveAsked(TRegistry& registry, const std::string& name) {
+  if (!registry.RemoveValue(name) && registry.HasValue(name)) {
+    Raise(new ERegistryException(SRegDeleteValueFailed, {name}));
+  }
+}
+
+// Each value's data is read once: what the user accepts is what the prompt
+// showed, even when another program changes the value while it is open.
 void CheckAdded(const WatchPass& pass) {
   for (int32_t position = 0; position < pass.values.EntryCount(); ++position) {
     const std::string name = pass.values.EntryAt(position);
-    if (pass.snapshot.FindEntry(pass.registry.ReadValueText(name)) >= 0) continue;
-    const int answer = Ask(AddedPromptText(pass.keyLine, name, pass.registry.ReadValueText(name)));
+    const ValueText value = pass.registry.ReadValueText(name);
+    if (!value.Carried()) {
+      pass.uncarried.Note(value.problem, name);
+      continue;
+    }
+    if (pass.snapshot.FindEntry(value.text) >= 0) continue;
+    const int answer = Ask(AddedPromptText(pass.keyLine, name, value.text));
     if (answer == IDYES) {
-      pass.registry.RemoveValue(name);
+      RemoveAsked(pass.registry, name);
     } else if (answer == IDNO) {
-      const std::string data = pass.registry.ReadValueText(name);
-      AppendSnapshotLine(pass.channel, data);
+      AppendSnapshotLine(pass.channel, value.text);
       // Kept in the list too, so that a rewrite later in this pass keeps it.
-      if (!data.empty()) pass.snapshot.AppendEntry(data);
+      if (!value.text.empty()) pass.snapshot.AppendEntry(value.text);
     }
   }
 }
 
+// A value passed over holds the empty text, which no snapshot line is.
 void CheckRemoved(const WatchPass& pass) {
   for (int32_t position = 0; position < pass.values.EntryCount(); ++position) {
     const std::string name = pass.values.EntryAt(position);
-    pass.values.ReplaceEntry(position, pass.registry.ReadValueText(name));
+    const ValueText value = pass.registry.ReadValueText(name);
+    if (!value.Carried()) pass.uncarried.Note(value.problem, name);
+    pass.values.ReplaceEntry(position, value.text);
   }
   int32_t position = 0;
   while (position < pass.snapshot.EntryCount()) {
@@ -67,20 +96,12 @@ void CheckRemoved(const WatchPass& pass) {
 
 }  // namespace
 
-std::string AddedPromptText(const std::string& keyLine, const std::string& name,
-                            const std::string& data) {
-  return PromptHead(keyLine) + LoadMessage(SPromptEntryAdded) + "\r" + name + "\r\r" +
-         LoadMessage(SPromptWithValue) + "\r" + data + "\r\r\r" + LoadMessage(SPromptRemoveAgain);
-}
-
-std::string RemovedPromptText(const std::string& keyLine, const std::string& line) {
-  return PromptHead(keyLine) + LoadMessage(SPromptEntryRemoved) + "\r\r" +
-         LoadMessage(SPromptWithValue) + "\r" + line + "\r\r\r" + LoadMessage(SPromptAddAgain);
-}
-
 // Both checks run in every pass: comparing only the counts would miss a
 // value whose data was replaced, the commonest way to hijack an entry.
 void RunChangeCheck(const WatchPass& pass) {
+  for (const std::string& name : pass.registry.UncarriedNames()) {
+    pass.uncarried.Note(SValueNotRepresentable, name);
+  }
   CheckAdded(pass);
   CheckRemoved(pass);
 }

@@ -32,6 +32,37 @@ const PassPlan kPasses[] = {
 
 constexpr int32_t kPresetSlots = 200;
 
+// One run at a time on the machine: two runs from stale lists would erase
+// each other's accepted lines and restore two values under one free number.
+// The mutex lives in the global namespace, so that it holds across logon
+// sessions; one whose holder died unreleased counts as free.
+class MachineLock {
+ public:
+  MachineLock() : mutex(CreateMutexA(nullptr, FALSE, "Global\\KeyVigil")) {
+    if (mutex == nullptr) RaisePlatformFailure();
+    const DWORD waited = WaitForSingleObject(mutex, INFINITE);
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) RaisePlatformFailure();
+  }
+  MachineLock(const MachineLock&) = delete;
+  MachineLock& operator=(const MachineLock&) = delete;
+  ~MachineLock() {
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+  }
+
+ private:
+  // Reported as a file failure is: the platform's code in the error box.
+  [[noreturn]] void RaisePlatformFailure() {
+    const DWORD code = GetLastError();
+    if (mutex != nullptr) CloseHandle(mutex);
+    SetPendingResult(static_cast<int32_t>(code != 0 ? code : ERROR_INVALID_HANDLE));
+    CheckPendingResult();
+    __builtin_unreachable();
+  }
+
+  HANDLE mutex;
+};
+
 // The run's objects, freed in the order they were made, also when a failure
 // ends the run early.
 struct WatchObjects {
@@ -47,7 +78,7 @@ struct WatchObjects {
   }
 };
 
-void WatchOnePass(WatchObjects& run, const PassPlan& plan) {
+void WatchOnePass(WatchObjects& run, const PassPlan& plan, FirstUncarried& uncarried) {
   run.values->RemoveAllEntries();
   run.snapshot->RemoveAllEntries();
   EnterWatchedKey(*run.registry, plan.watchedKey, plan.keyLine);
@@ -60,8 +91,8 @@ void WatchOnePass(WatchObjects& run, const PassPlan& plan) {
     rewritePath = readPath;
   }
   LoadSnapshot(run.channel, readPath, *run.snapshot);
-  RunChangeCheck(
-      {plan.keyLine, *run.registry, *run.values, *run.snapshot, run.channel, rewritePath});
+  RunChangeCheck({plan.keyLine, *run.registry, *run.values, *run.snapshot, run.channel, rewritePath,
+                  uncarried});
 }
 
 }  // namespace
@@ -78,10 +109,15 @@ void EnterWatchedKey(TRegistry& registry, const char* watchedKey, const char* ke
 
 void WatchRun() {
   {
+    MachineLock lock;
     WatchObjects run;
     run.values->ResizeStorage(kPresetSlots);
     run.snapshot->ResizeStorage(kPresetSlots);
-    for (const PassPlan& plan : kPasses) WatchOnePass(run, plan);
+    FirstUncarried uncarried;
+    for (const PassPlan& plan : kPasses) WatchOnePass(run, plan, uncarried);
+    if (uncarried.problem != 0) {
+      Raise(new ERegistryException(uncarried.problem, {uncarried.name}));
+    }
   }
   ShutDownProcess();
 }

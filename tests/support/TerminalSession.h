@@ -68,14 +68,31 @@ class TerminalSession {
     (void)!write(master, text.data(), text.size());
   }
 
-  // Waits for the program's end and returns its exit code (-1 for a signal).
+  // Waits for the program's end and returns its exit code: -1 when a signal
+  // ended it, -2 when it was still running (waiting for an answer, say)
+  // after the bound for a hang, and was killed.
   int ExitCode() {
-    while (ReadSome(kHangBoundMs)) {
-    }
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kHangBoundMs);
     int status = 0;
-    waitpid(child, &status, 0);
+    while (waitpid(child, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        reaped = true;
+        return -2;
+      }
+      ReadSome(100);
+    }
+    while (ReadSome(0)) {
+    }
     reaped = true;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  void Kill() {
+    kill(child, SIGKILL);
+    ExitCode();
   }
 
   const std::string& Output() const { return output; }

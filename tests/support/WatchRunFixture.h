@@ -8,7 +8,6 @@
 #include <regex>
 #include <sstream>
 
-#include "ChangeCheck.h"
 #include "ScratchMachine.h"
 #include "TerminalSession.h"
 #include "Win32.h"
@@ -131,20 +130,18 @@ class WatchRunFixture : public ::testing::Test {
   // Expects the next box to be the prompt for an added value, and answers it.
   void ExpectAdded(TerminalSession& run, const std::string& keyLine, const std::string& name,
                    const std::string& data, const char* answer) {
-    TerminalBox box;
-    ASSERT_TRUE(run.NextBox(box)) << run.Output();
-    EXPECT_TRUE(box.yesNo);
-    EXPECT_EQ(box.caption, "WARNUNG - \xC4NDERUNG DER REGISTRY");
-    EXPECT_EQ(box.text, AsShown(AddedPromptText(keyLine, name, data)));
-    run.Answer(answer);
+    ExpectPrompt(run,
+                 "Ein Eintrag ist neu hinzu gekommen:\n" + AsShown(name) + "\n\nMit dem Wert:\n" +
+                     AsShown(data) + "\n\n\nWollen Sie den Eintrag wieder entfernen?",
+                 keyLine, answer);
   }
 
   void ExpectRemoved(TerminalSession& run, const std::string& keyLine, const std::string& line,
                      const char* answer) {
-    TerminalBox box;
-    ASSERT_TRUE(run.NextBox(box)) << run.Output();
-    EXPECT_EQ(box.text, AsShown(RemovedPromptText(keyLine, line)));
-    run.Answer(answer);
+    ExpectPrompt(run,
+                 "Ein Eintrag ist gel\xF6scht worden!\n\nMit dem Wert:\n" + AsShown(line) +
+                     "\n\n\nWollen Sie den Wert wieder hinzuf\xFCgen??",
+                 keyLine, answer);
   }
 
   // Expects the error box with the class and the message (a regular
@@ -165,6 +162,18 @@ class WatchRunFixture : public ::testing::Test {
     TerminalBox box;
     EXPECT_FALSE(run.NextBox(box)) << "unexpected box: " << box.text;
     EXPECT_EQ(run.ExitCode(), exitCode) << run.Output();
+  }
+
+  static void ExpectPrompt(TerminalSession& run, const std::string& tail,
+                           const std::string& keyLine, const char* answer) {
+    TerminalBox box;
+    ASSERT_TRUE(run.NextBox(box)) << run.Output();
+    EXPECT_TRUE(box.yesNo);
+    EXPECT_EQ(box.caption, "WARNUNG - \xC4NDERUNG DER REGISTRY");
+    EXPECT_EQ(box.text,
+              "Warnung!\n\nIn diesem Registry Key hat eine Ver\xE4nderung statt gefunden:\n" +
+                  keyLine + "\n\n" + tail);
+    run.Answer(answer);
   }
 
   static std::string ReadFile(const std::filesystem::path& path) {

@@ -3,59 +3,45 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <sys/stat.h>
+
 #include "../support/WatchRunFixture.h"
 
 namespace {
 
-class WatchRun : public WatchRunFixture {};
+class WatchRun : public WatchRunFixture {
+ protected:
+  const std::string runServicesSnapshot = "KeyVigil.dat2";
+};
 
 TEST_F(WatchRun, AFreshMachineShowsNothingAndMakesBothSnapshots) {
   auto run = Start();
   ExpectNoMoreBoxes(*run, 0);
-  EXPECT_TRUE(std::filesystem::exists(machine.Root() / "drive_c" / "KeyVigil.dat"));
-  EXPECT_TRUE(std::filesystem::exists(machine.Root() / "drive_c" / "KeyVigil.dat2"));
   EXPECT_EQ(Snapshot(), "");
+  EXPECT_TRUE(std::filesystem::exists(machine.Root() / "drive_c" / runServicesSnapshot));
 }
 
-TEST_F(WatchRun, FirstRunAsksForEveryValueAndAppliesEachAnswer) {
-  WriteRun({{"Keep", "C:\\keep.exe"}, {"Drop", "C:\\drop.exe"}, {"", "C:\\default.exe"}});
+// An accepted value (in any letter case) is not asked about; each new one
+// is, and each answer takes effect at once; the next run asks nothing.
+TEST_F(WatchRun, NewValuesAreAskedForAndEachAnswerApplied) {
+  WriteRun({{"Known", "C:\\Known.exe"},
+            {"Keep", "C:\\keep.exe"},
+            {"Drop", "C:\\drop.exe"},
+            {"", "C:\\default.exe"}});
+  WriteSnapshot("c:\\KNOWN.EXE\r\n");
   auto run = Start();
   ExpectAdded(*run, kRunLine, "Keep", "C:\\keep.exe", "n");
   ExpectAdded(*run, kRunLine, "Drop", "C:\\drop.exe", "J");
   ExpectAdded(*run, kRunLine, "", "C:\\default.exe", "no");
   ExpectNoMoreBoxes(*run, 0);
-  EXPECT_EQ(Snapshot(), "C:\\keep.exe\r\nC:\\default.exe\r\n");
+  EXPECT_EQ(Snapshot(), "c:\\KNOWN.EXE\r\nC:\\keep.exe\r\nC:\\default.exe\r\n");
   const Values left = ValuesOf(kRun);
-  ASSERT_EQ(left.size(), 2u);
-  EXPECT_EQ(left[0].name, "Keep");
-  EXPECT_EQ(left[1].name, "");
+  ASSERT_EQ(left.size(), 3u);
+  EXPECT_EQ(left[1].name, "Keep");
+  EXPECT_EQ(left[2].name, "");
 
   auto again = Start();
   ExpectNoMoreBoxes(*again, 0);
-}
-
-TEST_F(WatchRun, TheTypicalEventAnsweredNoThenYes) {
-  WriteRun({{"Known", "C:\\known.exe"}, {"Updater", "C:\\u.exe"}});
-  WriteSnapshot("C:\\known.exe\r\n");
-  auto keep = Start();
-  ExpectAdded(*keep, kRunLine, "Updater", "C:\\u.exe", "n");
-  ExpectNoMoreBoxes(*keep, 0);
-  EXPECT_EQ(Snapshot(), "C:\\known.exe\r\nC:\\u.exe\r\n");
-
-  WriteSnapshot("C:\\known.exe\r\n");
-  auto remove = Start();
-  ExpectAdded(*remove, kRunLine, "Updater", "C:\\u.exe", "y");
-  ExpectNoMoreBoxes(*remove, 0);
-  EXPECT_EQ(ValuesOf(kRun).size(), 1u);
-  EXPECT_EQ(Snapshot(), "C:\\known.exe\r\n");
-}
-
-TEST_F(WatchRun, LetterCaseAloneIsNoChange) {
-  WriteRun({{"A", "C:\\Prog\\A.EXE"}});
-  WriteSnapshot("c:\\prog\\a.exe\r\n");
-  auto run = Start();
-  ExpectNoMoreBoxes(*run, 0);
-  EXPECT_EQ(Snapshot(), "c:\\prog\\a.exe\r\n");
 }
 
 TEST_F(WatchRun, AChangedValueIsReportedAsAddedAndAsRemoved) {
@@ -123,24 +109,41 @@ TEST_F(WatchRun, VanishedLinesAreWrittenBackUnderFreeNumbersOrDropped) {
 
 TEST_F(WatchRun, AWatchedKeyThatDoesNotExistHasNoValues) {
   WriteRun({});
-  WriteSnapshot("C:\\service.exe\r\n", "KeyVigil.dat2");
+  WriteSnapshot("C:\\service.exe\r\n", runServicesSnapshot);
   auto run = Start();
   ExpectRemoved(*run, kRunServicesLine, "C:\\service.exe", "n");
   ExpectNoMoreBoxes(*run, 0);
-  EXPECT_EQ(Snapshot("KeyVigil.dat2"), "");
+  EXPECT_EQ(Snapshot(runServicesSnapshot), "");
 }
 
-TEST_F(WatchRun, AValueOfTheWrongTypeEndsTheRunAndLosesNothing) {
-  WriteHive("[HKEY_LOCAL_MACHINE\\" + std::string(kRun) +
-            "]\r\n\"New\"=\"C:\\\\new.exe\"\r\n\"Count\"=dword:0000001f\r\n\r\n");
-  WriteSnapshot("C:\\accepted.exe\r\n");
-  auto run = Start();
-  ExpectAdded(*run, kRunLine, "New", "C:\\new.exe", "n");
-  ExpectErrorBox(*run, "ERegistryException", "Ung\xFCltiger Datentyp f\xFCr 'Count'\\.");
-  ExpectNoMoreBoxes(*run, 1);
-  EXPECT_EQ(Snapshot(), "C:\\accepted.exe\r\nC:\\new.exe\r\n");
-  EXPECT_FALSE(std::filesystem::exists(machine.Root() / "drive_c" / "KeyVigil.dat2"))
-      << "no second pass after a failed first one";
+// A value of a type KeyVigil cannot watch hides no other value: both keys
+// are checked, every other change is asked about, and the run ends with
+// the box that names it.
+TEST_F(WatchRun, AValueOfTheWrongTypeIsPassedOverAndReportedAtTheEnd) {
+  const std::string count = "\"Count\"=dword:0000001f\r\n";
+  const std::string newValue = "\"New\"=\"C:\\\\new.exe\"\r\n";
+  const std::string service = "\"Service\"=\"C:\\\\s.exe\"\r\n";
+  const struct {
+    const char* where;
+    std::string run, services;
+  } cases[] = {{"in Run, before a new value", count + newValue, service},
+               {"in RunServices only", newValue, count + service}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.where);
+    WriteHive("[HKEY_LOCAL_MACHINE\\" + std::string(kRun) + "]\r\n" + c.run +
+              "\r\n[HKEY_LOCAL_MACHINE\\" + kRunServices + "]\r\n" + c.services + "\r\n");
+    WriteSnapshot("C:\\accepted.exe\r\n");
+    WriteSnapshot("", runServicesSnapshot);
+    auto run = Start();
+    ExpectAdded(*run, kRunLine, "New", "C:\\new.exe", "n");
+    ExpectRemoved(*run, kRunLine, "C:\\accepted.exe", "j");
+    ExpectAdded(*run, kRunServicesLine, "Service", "C:\\s.exe", "n");
+    ExpectErrorBox(*run, "ERegistryException", "Ung\xFCltiger Datentyp f\xFCr 'Count'\\.");
+    ExpectNoMoreBoxes(*run, 1);
+    EXPECT_EQ(Snapshot(), "C:\\accepted.exe\r\nC:\\new.exe\r\n");
+    EXPECT_EQ(Snapshot(runServicesSnapshot), "C:\\s.exe\r\n");
+    EXPECT_EQ(ValuesOf(c.run == newValue ? kRunServices : kRun).front().name, "Count");
+  }
 }
 
 TEST_F(WatchRun, AHiveThatCannotBeReadIsNotTakenForAnEmptyKey) {
@@ -148,10 +151,9 @@ TEST_F(WatchRun, AHiveThatCannotBeReadIsNotTakenForAnEmptyKey) {
   WriteHive("[HKEY_LOCAL_MACHINE\\" + std::string(kRun) + "\r\n\"broken");
   auto run = Start();
   ExpectErrorBox(*run, "ERegistryException",
-                 "Konnte Schl\xFCssel '" +
-                     std::regex_replace(kRunLine, std::regex("\\\\"), "\\\\") +
-                     "' nicht \xF6"
-                     "ffnen\\.");
+                 "Konnte Schl\xFCssel 'HKEY_LOCAL_MACHINE\\\\Software\\\\Microsoft\\\\Windows\\\\"
+                 "CurrentVersion\\\\Run' nicht \xF6"
+                 "ffnen\\.");
   ExpectNoMoreBoxes(*run, 1);
   EXPECT_EQ(Snapshot(), "C:\\accepted.exe\r\n");
 }
@@ -169,8 +171,7 @@ TEST_F(WatchRun, OneArgumentNamesBothSnapshotFiles) {
   auto run = Start({"snap.txt"}, folder.string());
   ExpectAdded(*run, kRunLine, "A", "C:\\a.exe", "n");
   ExpectNoMoreBoxes(*run, 0);
-  std::ifstream in(folder / "snap.txt", std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "C:\\a.exe\r\n");
+  EXPECT_EQ(ReadFile(folder / "snap.txt"), "C:\\a.exe\r\n");
   EXPECT_TRUE(std::filesystem::exists(folder / "snap.txt2"));
   EXPECT_FALSE(std::filesystem::exists(machine.Root() / "drive_c" / "KeyVigil.dat"));
 
@@ -180,21 +181,97 @@ TEST_F(WatchRun, OneArgumentNamesBothSnapshotFiles) {
   EXPECT_EQ(Snapshot(), "C:\\a.exe\r\n") << "two arguments: the default paths";
 }
 
-TEST_F(WatchRun, AChangeWhileAPromptIsOpenIsSeenByTheNextRead) {
+// What the user accepts is what the prompt showed: data changed while it is
+// open is asked about as what it now is.
+TEST_F(WatchRun, DataChangedWhileAPromptIsOpenIsNotAcceptedUnseen) {
   WriteRun({{"A", "C:\\a.exe"}});
   auto run = Start();
   TerminalBox box;
   ASSERT_TRUE(run->NextBox(box)) << run->Output();
-  HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRun, 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
-  const char changed[] = "C:\\changed.exe";
-  ASSERT_EQ(
-      RegSetValueExA(key, "A", 0, REG_SZ, reinterpret_cast<const BYTE*>(changed), sizeof(changed)),
-      ERROR_SUCCESS);
-  RegCloseKey(key);
+  SetValue(kRun, "A", REG_SZ, std::string("C:\\evil.exe", 12));
   run->Answer("n");
+  ExpectRemoved(*run, kRunLine, "C:\\a.exe", "n");
   ExpectNoMoreBoxes(*run, 0);
-  EXPECT_EQ(Snapshot(), "C:\\changed.exe\r\n");
+  EXPECT_EQ(Snapshot(), "");
+
+  auto next = Start();
+  ExpectAdded(*next, kRunLine, "A", "C:\\evil.exe", "j");
+  ExpectNoMoreBoxes(*next, 0);
+  EXPECT_TRUE(ValuesOf(kRun).empty());
+}
+
+// Yes to a new value must remove it, or the run says so; a value that
+// vanished by itself meanwhile is gone all the same.
+TEST_F(WatchRun, AYesThatCannotDeleteEndsInTheErrorBox) {
+  const struct {
+    const char* meanwhile;
+    bool refused;
+  } cases[] = {{"the hive made read-only", true}, {"the value deleted", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.meanwhile);
+    WriteRun({{"Keep", "C:\\keep.exe"}, {"Drop", "C:\\drop.exe"}});
+    WriteSnapshot("");
+    auto run = Start();
+    ExpectAdded(*run, kRunLine, "Keep", "C:\\keep.exe", "n");
+    TerminalBox box;
+    ASSERT_TRUE(run->NextBox(box)) << run->Output();
+    if (c.refused) {
+      chmod(HivePath().c_str(), 0444);
+    } else {
+      WriteRun({{"Keep", "C:\\keep.exe"}});
+    }
+    run->Answer("j");
+    if (c.refused)
+      ExpectErrorBox(*run, "ERegistryException", "Konnte Wert 'Drop' nicht l\xF6schen\\.");
+    ExpectNoMoreBoxes(*run, c.refused ? 1 : 0);
+    EXPECT_EQ(Snapshot(), "C:\\keep.exe\r\n");
+    EXPECT_EQ(ValuesOf(kRun).size(), c.refused ? 2u : 1u);
+    chmod(HivePath().c_str(), 0644);
+  }
+}
+
+// A key whose reads fail must not look emptied: that would report every
+// accepted line as deleted.
+TEST_F(WatchRun, AHiveThatTurnsUnreadableWhileAPromptIsOpenEndsTheRun) {
+  WriteRun({{"A", "C:\\a.exe"}});
+  WriteSnapshot("C:\\old.exe\r\n");
+  auto run = Start();
+  TerminalBox box;
+  ASSERT_TRUE(run->NextBox(box)) << run->Output();
+  std::ofstream(HivePath(), std::ios::binary) << "not a hive";
+  run->Answer("n");
+  ExpectErrorBox(*run, "ERegistryException", "Konnte Daten f\xFCr 'A' nicht holen\\.");
+  ExpectNoMoreBoxes(*run, 1);
+  EXPECT_EQ(Snapshot(), "C:\\old.exe\r\nC:\\a.exe\r\n");
+}
+
+// A second run waits for the first and then works from fresh lists: nothing
+// the first accepted or restored is asked about again or lost. A holder
+// that dies holds nothing.
+TEST_F(WatchRun, OneRunAtATime) {
+  WriteRun({{"A", "C:\\a.exe"}});
+  WriteSnapshot("C:\\b.exe\r\n");
+  auto first = Start();
+  TerminalBox box;
+  ASSERT_TRUE(first->NextBox(box)) << first->Output();
+  auto second = Start();
+  EXPECT_FALSE(second->NextBox(box, 2000)) << "a box beside the first run's: " << box.text;
+  first->Answer("n");
+  ExpectRemoved(*first, kRunLine, "C:\\b.exe", "j");
+  ExpectNoMoreBoxes(*first, 0);
+  ExpectNoMoreBoxes(*second, 0);
+  EXPECT_EQ(Snapshot(), "C:\\b.exe\r\nC:\\a.exe\r\n");
+  EXPECT_EQ(ValuesOf(kRun).size(), 2u);
+
+  WriteRun({{"C", "C:\\c.exe"}});
+  auto killed = Start();
+  ASSERT_TRUE(killed->NextBox(box)) << killed->Output();
+  killed->Kill();
+  auto after = Start();
+  ExpectAdded(*after, kRunLine, "C", "C:\\c.exe", "n");
+  ExpectRemoved(*after, kRunLine, "C:\\b.exe", "n");
+  ExpectRemoved(*after, kRunLine, "C:\\a.exe", "n");
+  ExpectNoMoreBoxes(*after, 0);
 }
 
 }  // namespace
