@@ -8,8 +8,8 @@
 #   tests/wine/e2e.sh [--docs]     (--docs also renews the PNGs in docs/)
 #   E2E_SCENARIOS="changed win32_under_qemu" tests/wine/e2e.sh   (only these)
 #
-# Screenshots go to tests/artifacts/. The run ends with "N passed, N failed"
-# and exits non-zero when a scenario failed.
+# Screenshots go to tests/artifacts/. The run ends with "N passed, N failed,
+# N skipped" and exits non-zero when a scenario failed.
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 source tools/packages.sh
@@ -391,7 +391,9 @@ run_scenario() {
   "scenario_$scenario"
   if ((scenario_failed)); then
     failed=$((failed + 1))
-  elif ((!scenario_skipped)); then
+  elif ((scenario_skipped)); then
+    skipped=$((skipped + 1))
+  else
     passed=$((passed + 1))
   fi
 }
@@ -408,14 +410,14 @@ main() {
   build || { echo "0 passed, 1 failed"; return 1; }
   trap stop_machine EXIT
   start_machine || { echo "0 passed, 1 failed"; return 1; }
-  passed=0 failed=0
+  passed=0 failed=0 skipped=0
   local scenario
   for scenario in ${E2E_SCENARIOS:-first_run added_kept added_removed vanished changed arguments \
     snapshot_blocked dword_value language_file full_disk win32_under_qemu}; do
     run_scenario "$scenario"
   done
   ((update_docs)) && copy_docs_pictures
-  echo "$passed passed, $failed failed"
+  echo "$passed passed, $failed failed, $skipped skipped"
   ((failed == 0))
 }
 
