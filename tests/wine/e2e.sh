@@ -30,7 +30,7 @@ readonly ERROR_CAPTION='Anwendungsfehler'
 artifacts=$PWD/tests/artifacts
 
 build() {
-  { cmake --preset win64 && cmake --build --preset win64 -j2 --target keyvigil robot language_file &&
+  { cmake --preset win64 && cmake --build --preset win64 -j2 --target keyvigil robot setvaluew language_file &&
     cmake --preset win32 && cmake --build --preset win32 -j2; } >"$artifacts/build.log" 2>&1 ||
     { cat "$artifacts/build.log"; return 1; }
 }
@@ -51,7 +51,8 @@ start_machine() {
   # Without a window manager a managed box waits before it takes its answer.
   "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
   drive_c=$WINEPREFIX/drive_c
-  cp build/win64/KeyVigil.exe build/win64/tests/wine/robot.exe "$drive_c/"
+  cp build/win64/KeyVigil.exe build/win64/tests/wine/robot.exe build/win64/tests/wine/setvaluew.exe \
+    "$drive_c/"
   cp build/win32/KeyVigil.exe "$drive_c/KeyVigil32.exe"
 }
 
@@ -310,7 +311,7 @@ scenario_dword_value() {
   answer_box "$ERROR_CAPTION" ok "$(error_text ERegistryException "Ungültiger Datentyp für 'Count'.")"
   expect_exit 1
   expect_lines KeyVigil.dat
-  expect_no_file KeyVigil.dat2
+  expect_lines KeyVigil.dat2
   expect_values "$RUN" '"Count"=dword:0000001f'
 }
 
@@ -370,6 +371,54 @@ scenario_full_disk() {
   umount "$disk"
 }
 
+# A second run started while the first one's box is open waits: it shows
+# nothing until the first has ended, and then asks nothing, since what the
+# first accepted is in the snapshot it reads afresh.
+scenario_one_run_at_a_time() {
+  local second
+  set_value "$RUN" Updater 'C:\u.exe'
+  write_snapshot KeyVigil.dat
+  write_snapshot KeyVigil.dat2
+  start_program "$WINE" 'C:\KeyVigil.exe'
+  robot "$PROMPT_CAPTION" - none || fail "the first run showed no box"
+  "$WINE" 'C:\KeyVigil.exe' >>"$work/program.log" 2>&1 &
+  second=$!
+  sleep 3
+  (($(xdotool search --onlyvisible --name "^$PROMPT_CAPTION\$" | wc -l) == 1)) ||
+    fail "a second box while the first run's box is open"
+  answer_box "$PROMPT_CAPTION" no "$(added_prompt "$RUN_LINE" Updater 'C:\u.exe')"
+  expect_exit 0
+  program=$second
+  expect_exit 0
+  expect_lines KeyVigil.dat 'C:\u.exe'
+}
+
+# Values the ANSI functions cannot carry exactly, set through the Unicode
+# functions: a Cyrillic name (read as "?????"), a full-width look-alike of an
+# accepted value's name (read as that name), Cyrillic data (read as "?").
+# Only the ordinary new value is asked about; the accepted neighbour keeps
+# its value, nothing is deleted or appended for the odd ones, and the box at
+# the end names the first of them.
+scenario_beyond_the_code_page() {
+  local key='Software\Microsoft\Windows\CurrentVersion\Run'
+  set_value "$RUN" Tool 'C:\tool.exe'
+  "$WINE" 'C:\setvaluew.exe' "$key" '\u0412\u0438\u0440\u0443\u0441' 'C:\v.exe' &&
+    "$WINE" 'C:\setvaluew.exe' "$key" '\uFF34ool' 'C:\lookalike.exe' &&
+    "$WINE" 'C:\setvaluew.exe' "$key" Daten 'C:\\u0430\u0431\u0432\u0433.exe' ||
+    fail "the values could not be set"
+  set_value "$RUN" Neu 'C:\neu.exe'
+  write_snapshot KeyVigil.dat 'C:\tool.exe'
+  write_snapshot KeyVigil.dat2
+  start_program "$WINE" 'C:\KeyVigil.exe'
+  answer_box "$PROMPT_CAPTION" no "$(added_prompt "$RUN_LINE" Neu 'C:\neu.exe')"
+  answer_box "$ERROR_CAPTION" ok "$(error_text ERegistryException \
+    "Wert '?????' enthält Zeichen, die KeyVigil nicht darstellen kann.")"
+  expect_exit 1
+  expect_lines KeyVigil.dat 'C:\tool.exe' 'C:\neu.exe'
+  expect_values "$RUN" '"Tool"="C:\\tool.exe"' '"Вирус"="C:\\v.exe"' \
+    '"Ｔool"="C:\\lookalike.exe"' '"Daten"="C:\\абвг.exe"' '"Neu"="C:\\neu.exe"'
+}
+
 # The shipped 32-bit program, which sees the 32-bit view of the registry.
 scenario_win32_under_qemu() {
   "$WINE" reg delete "$RUN" /va /f /reg:32 >/dev/null 2>&1
@@ -413,7 +462,8 @@ main() {
   passed=0 failed=0 skipped=0
   local scenario
   for scenario in ${E2E_SCENARIOS:-first_run added_kept added_removed vanished changed arguments \
-    snapshot_blocked dword_value language_file full_disk win32_under_qemu}; do
+    snapshot_blocked dword_value language_file full_disk one_run_at_a_time beyond_the_code_page \
+    win32_under_qemu}; do
     run_scenario "$scenario"
   done
   ((update_docs)) && copy_docs_pictures
