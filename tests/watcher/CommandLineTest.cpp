@@ -4,47 +4,43 @@
 
 namespace {
 
-std::vector<std::string> ArgumentsOf(const std::string& line) {
-  std::vector<std::string> arguments;
+using Arguments = std::vector<std::string>;
+
+Arguments ArgumentsOf(const std::string& line) {
+  Arguments arguments;
   const int32_t count = ArgumentCountOf(line.c_str());
   for (int32_t n = 1; n <= count; ++n) arguments.push_back(ArgumentTextOf(line.c_str(), n));
   return arguments;
 }
 
-using Arguments = std::vector<std::string>;
-
-TEST(CommandLine, SplitsAtBlanksAndControlBytes) {
-  EXPECT_EQ(ArgumentsOf("KeyVigil.exe"), Arguments{});
-  EXPECT_EQ(ArgumentsOf("KeyVigil.exe D:\\snap.txt"), Arguments{"D:\\snap.txt"});
-  EXPECT_EQ(ArgumentsOf("KeyVigil.exe  a\tb\x01"
-                        "c   "),
-            (Arguments{"a", "b", "c"}));
-  EXPECT_EQ(ArgumentsOf("KeyVigil.exe \xE4\xF6\xFC"), Arguments{"\xE4\xF6\xFC"});
+TEST(CommandLine, SplitsAsWindowsProgramsOfItsKindDo) {
+  const std::string x4096(4096, 'x');
+  const struct {
+    std::string line;
+    Arguments arguments;
+  } cases[] = {
+      {"KeyVigil.exe", {}},
+      {"KeyVigil.exe D:\\snap.txt", {"D:\\snap.txt"}},
+      {"KeyVigil.exe  a\tb\x01"
+       "c   ",
+       {"a", "b", "c"}},
+      {"KeyVigil.exe \xE4\xF6\xFC !x", {"\xE4\xF6\xFC", "!x"}},
+      {"\"C:\\Program Files\\k.exe\" \"C:\\My Files\\s.dat\"", {"C:\\My Files\\s.dat"}},
+      {"k.exe C:\\My Files\\s.dat", {"C:\\My", "Files\\s.dat"}},
+      {"k.exe a\"b c\"d e", {"ab cd", "e"}},
+      {"k.exe \"open to the end", {"open to the end"}},
+      // An empty pair in front is skipped; an empty argument ends the count.
+      {"k.exe \"\"", {}},
+      {"k.exe \"\" a", {"a"}},
+      {"k.exe \"\"\"\" a", {"a"}},
+      {"k.exe a \"\"", {"a"}},
+      // An argument holds at most 4,096 bytes, quoted or not.
+      {"k.exe " + x4096, {x4096}},
+      {"k.exe " + x4096 + "yz", {x4096, "yz"}},
+      {"k.exe \"" + x4096 + "y z\"", {x4096, "y", "z"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ArgumentsOf(c.line), c.arguments) << c.line.substr(0, 60);
   EXPECT_EQ(ArgumentTextOf("KeyVigil.exe a", 0), "KeyVigil.exe");
-}
-
-TEST(CommandLine, QuotesHoldBlanksAndAreDropped) {
-  EXPECT_EQ(ArgumentsOf("\"C:\\Program Files\\k.exe\" \"C:\\My Files\\s.dat\""),
-            Arguments{"C:\\My Files\\s.dat"});
-  EXPECT_EQ(ArgumentsOf("k.exe C:\\My Files\\s.dat"), (Arguments{"C:\\My", "Files\\s.dat"}));
-  EXPECT_EQ(ArgumentsOf("k.exe a\"b c\"d e"), (Arguments{"ab cd", "e"}));
-  EXPECT_EQ(ArgumentsOf("k.exe \"open to the end"), Arguments{"open to the end"});
-}
-
-TEST(CommandLine, EmptyPairsAndEmptyArgumentsEndTheCount) {
-  EXPECT_EQ(ArgumentCountOf("k.exe \"\""), 0);
-  EXPECT_EQ(ArgumentsOf("k.exe \"\" a"), Arguments{"a"}) << "a leading pair is skipped";
-  EXPECT_EQ(ArgumentsOf("k.exe \"\"\"\" a"), Arguments{"a"});
-  EXPECT_EQ(ArgumentsOf("k.exe a \"\""), Arguments{"a"});
-}
-
-TEST(CommandLine, ArgumentsStopAfter4096Bytes) {
-  const std::string longArgument(5000, 'x');
-  const Arguments arguments = ArgumentsOf("k.exe " + longArgument);
-  ASSERT_EQ(arguments.size(), 2u);
-  EXPECT_EQ(arguments[0], std::string(4096, 'x'));
-  EXPECT_EQ(arguments[1], std::string(904, 'x'));
-  EXPECT_EQ(ArgumentsOf("k.exe " + std::string(4096, 'y')).size(), 1u);
 }
 
 }  // namespace
