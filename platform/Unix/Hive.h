@@ -17,6 +17,8 @@ struct HiveValue {
   std::string name;
   uint32_t type = 0;
   std::string data;
+
+  bool operator==(const HiveValue&) const = default;
 };
 
 struct HiveKey {
