@@ -52,7 +52,6 @@ TEST(Hive, ReadsWhatRegeditWritesAndRewritesOnlyAChangedKey) {
                          "[HKEY_LOCAL_MACHINE\\Gone]\n[hkey_local_machine\\a\\B]\n\"n\"=hex(0):\n"
                          "[HKEY_LOCAL_MACHINE\\A!]\n@=\"k\""));
   EXPECT_TRUE(hive.Exists("A")) << "a key exists when a key below it has a section";
-  EXPECT_FALSE(hive.Exists("A\\C"));
   EXPECT_EQ(hive.SubKeysOf("a"), std::vector<std::string>{"B"});
   hive.Create("a\\b").Set({"c", REG_SZ, "3\0"s});
   hive.Create("New\\Key");
@@ -170,6 +169,7 @@ TEST_F(HiveFile, OnlyWhoMayReplaceTheHiveWritesItAndAFailedWriteTouchesNoFile) {
     make();
     const pid_t child = fork();
     if (child == 0) {
+      alarm(60);  // a bound for a hang on the lock
       HKEY key = nullptr;
       const BYTE data[] = "new";
       const bool reads = !setgid(user) && !setuid(user) && !Open(KEY_READ, key);
