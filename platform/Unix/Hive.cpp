@@ -266,6 +266,7 @@ bool Hive::Parse(std::string newText) {
   keys.clear();
   if (Index()) return true;
   text.clear();
+  text.shrink_to_fit();
   sections.clear();
   keys.clear();
   preamble = 0;

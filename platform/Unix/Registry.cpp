@@ -1,5 +1,5 @@
 // The registry as REGEDIT4 hive files in the machine root. Every call sees
-// the file as it is now, but an unchanged file is not parsed again; every
+// the file as it is now, but an unchanged file is not read again; every
 // write is read-modify-write under an exclusive lock and replaces the file
 // whole, so that a crash leaves either the old hive or the new one. Nothing
 // waits for ever: a hive that is no regular file is refused unopened, and a
@@ -82,7 +82,7 @@ LONG ReadWhole(const std::string& path, struct stat& identity, std::string& text
   return count < 0 ? ERROR_CANTREAD : status;
 }
 
-// The hive as its file holds it now; parsed again only when the file changed.
+// The hive as its file holds it now; read again only when the file changed.
 HiveFile* Current(HiveId id, LONG& status) {
   const std::string path = HivePathOf(id);
   if (path.empty()) {
@@ -167,8 +167,11 @@ class WriterLock {
     const steady_clock::time_point deadline = steady_clock::now() + std::chrono::seconds(10);
     status = fd < 0 ? ERROR_CANTWRITE : ERROR_SUCCESS;
     while (status == ERROR_SUCCESS && flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      if (errno != EWOULDBLOCK || steady_clock::now() > deadline) status = ERROR_LOCK_VIOLATION;
-      usleep(10000);
+      if (errno != EWOULDBLOCK || steady_clock::now() > deadline) {
+        status = ERROR_LOCK_VIOLATION;
+      } else {
+        usleep(10000);
+      }
     }
   }
   ~WriterLock() {
