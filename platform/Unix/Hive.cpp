@@ -339,7 +339,8 @@ std::string Hive::Serialize() const {
     if (!section.owner->changed) {
       written.append(text, section.begin, section.end - section.begin);
     } else if (&section == &sections[section.owner->sections.front()]) {
-      if (written.back() != '\n') written += "\r\n";
+      // A last line may end without its line break, or with a CR alone.
+      if (written.back() != '\n') written += written.back() == '\r' ? "\n" : "\r\n";
       written += KeyText(rootName, section.owner->key);
     }
   }
