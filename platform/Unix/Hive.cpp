@@ -1,7 +1,9 @@
 #include "Hive.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <set>
 
 #include "CaseFold.h"
 #include "Win32.h"
@@ -173,6 +175,63 @@ std::string DataText(const HiveValue& value) {
   return prefix + HexBytes(value.data);
 }
 
+// The text one line at a time, without its line break and trimmed.
+class Lines {
+ public:
+  explicit Lines(std::string_view text) : text(text) {}
+
+  bool Next(std::string_view& line) {
+    if (next >= text.size()) return false;
+    start = next;
+    const size_t end = std::min(text.find('\n', start), text.size());
+    next = end + 1;
+    line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    line = Trimmed(line);
+    return true;
+  }
+  size_t Start() const { return start; }
+
+ private:
+  std::string_view text;
+  size_t start = 0;
+  size_t next = 0;
+};
+
+// A value line, "name"=data or @=data. As regedit reads it, only hex data
+// goes on over the following lines, after a line that ends in ",\".
+bool ReadValue(std::string_view line, Lines& lines, std::string& joined, HiveValue& value) {
+  value.name.clear();
+  if (line[0] == '@') {
+    line.remove_prefix(1);
+  } else if (!ParseQuoted(line, value.name)) {
+    return false;
+  }
+  line = Trimmed(line);
+  if (line.empty() || line[0] != '=') return false;
+  line = Trimmed(line.substr(1));
+  if (line.substr(0, 3) == "hex" && line.ends_with(",\\")) {
+    joined.assign(line);
+    std::string_view more;
+    while (joined.ends_with(",\\")) {
+      joined.pop_back();
+      if (!lines.Next(more)) return false;
+      joined += more;
+    }
+    line = joined;
+  }
+  return ParseData(line, value);
+}
+
+std::string KeyText(const std::string& rootName, const HiveKey& key) {
+  std::string text = "[" + rootName + (key.path.empty() ? "" : "\\" + key.path) + "]\r\n";
+  for (const HiveValue& value : key.values) {
+    text += (value.name.empty() ? std::string("@") : Quoted(value.name)) + "=" + DataText(value) +
+            "\r\n";
+  }
+  return text + "\r\n";
+}
+
 }  // namespace
 
 const HiveValue* HiveKey::Find(std::string_view name) const {
@@ -201,135 +260,141 @@ bool HiveKey::Remove(std::string_view name) {
   return true;
 }
 
-bool Hive::Parse(std::string_view text) {
+bool Hive::Parse(std::string newText) {
+  text = std::move(newText);
+  sections.clear();
   keys.clear();
-  keyIndex.clear();
-  existing.clear();
+  if (Index()) return true;
+  text.clear();
+  text.shrink_to_fit();
+  sections.clear();
+  keys.clear();
+  preamble = 0;
+  return false;
+}
+
+// Reads every line once, so that a hive with a bad line anywhere is refused
+// whole; keeps only where each section lies.
+bool Hive::Index() {
   bool sawHeader = false;
-  HiveKey* key = nullptr;
-  std::string logical;
-  size_t position = 0;
-  while (position < text.size()) {
-    size_t end = text.find('\n', position);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(position, end - position);
-    position = end + 1;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    // Long hex data goes on after a backslash that ends the line.
-    logical += logical.empty() ? line : Trimmed(line);
-    if (logical.size() >= 2 && logical.compare(logical.size() - 2, 2, ",\\") == 0) {
-      logical.pop_back();
-      if (position < text.size()) continue;
-      return false;
-    }
-    const std::string_view current = Trimmed(logical);
+  HiveValue scratch;
+  std::string joined;
+  Lines lines(text);
+  for (std::string_view line; lines.Next(line);) {
     bool ok = true;
-    if (current.empty() || current[0] == ';') {
+    if (line.empty() || line[0] == ';') {
     } else if (!sawHeader) {
-      ok = sawHeader = current == "REGEDIT4";
-    } else if (current[0] == '[') {
-      const std::string_view inner = current.substr(1, current.size() - 2);
-      const std::string folded = FoldedCopy(inner);
-      const std::string root = FoldedCopy(rootName);
-      ok = current.back() == ']' && (folded == root || folded.rfind(root + "\\", 0) == 0);
-      if (ok) key = &Create(inner.substr(std::min(inner.size(), rootName.size() + 1)));
-    } else if ((current[0] == '"' || current[0] == '@') && key) {
-      std::string_view rest = current;
-      HiveValue value;
-      if (rest[0] == '@') {
-        rest.remove_prefix(1);
-      } else {
-        ok = ParseQuoted(rest, value.name);
-      }
-      rest = Trimmed(rest);
-      ok = ok && !rest.empty() && rest[0] == '=' && ParseData(Trimmed(rest.substr(1)), value);
-      if (ok) key->Set(std::move(value));
+      ok = sawHeader = line == "REGEDIT4";
+    } else if (line[0] == '[') {
+      ok = OpenSection(line, lines.Start());
     } else {
-      ok = false;
+      ok = (line[0] == '"' || line[0] == '@') && !sections.empty() &&
+           ReadValue(line, lines, joined, scratch);
     }
     if (!ok) return false;
-    logical.clear();
   }
+  preamble = sections.empty() ? text.size() : sections.front().begin;
+  if (!sections.empty()) sections.back().end = text.size();
   return sawHeader || text.empty();
 }
 
-std::string Hive::Serialize() const {
-  std::string text = "REGEDIT4\r\n\r\n";
-  for (const HiveKey& key : keys) {
-    text += "[" + rootName + (key.path.empty() ? "" : "\\" + key.path) + "]\r\n";
-    for (const HiveValue& value : key.values) {
-      text += (value.name.empty() ? std::string("@") : Quoted(value.name)) + "=" + DataText(value) +
-              "\r\n";
+bool Hive::OpenSection(std::string_view header, size_t begin) {
+  if (header.back() != ']') return false;
+  const std::string_view inner = header.substr(1, header.size() - 2);
+  const std::string folded = FoldedCopy(inner);
+  const std::string root = FoldedCopy(rootName);
+  if (folded != root && !folded.starts_with(root + "\\")) return false;
+  const std::string path = Normalized(inner.substr(std::min(inner.size(), rootName.size() + 1)));
+  if (!sections.empty()) sections.back().end = begin;
+  Key& key = keys[FoldedCopy(path)];
+  if (key.sections.empty()) key.key.path = path;
+  key.sections.push_back(sections.size());
+  sections.push_back({begin, text.size(), &key});
+  return true;
+}
+
+Hive::Key& Hive::Load(Key& key) {
+  if (key.loaded) return key;
+  key.loaded = true;
+  HiveValue value;
+  std::string joined;
+  for (const size_t index : key.sections) {
+    const Section& section = sections[index];
+    Lines lines(std::string_view(text).substr(section.begin, section.end - section.begin));
+    std::string_view line;
+    lines.Next(line);
+    while (lines.Next(line)) {
+      if (!line.empty() && line[0] != ';' && ReadValue(line, lines, joined, value))
+        key.key.Set(std::move(value));
     }
-    text += "\r\n";
   }
-  return text;
+  return key;
+}
+
+std::string Hive::Serialize() const {
+  std::string written = text.empty() ? "REGEDIT4\r\n\r\n" : text.substr(0, preamble);
+  written.reserve(text.size());
+  for (const Section& section : sections) {
+    if (!section.owner) continue;
+    if (!section.owner->changed) {
+      written.append(text, section.begin, section.end - section.begin);
+    } else if (&section == &sections[section.owner->sections.front()]) {
+      // A last line may end without its line break, or with a CR alone.
+      if (written.back() != '\n') written += written.back() == '\r' ? "\n" : "\r\n";
+      written += KeyText(rootName, section.owner->key);
+    }
+  }
+  return written;
 }
 
 bool Hive::Exists(std::string_view path) const {
   const std::string folded = FoldedCopy(Normalized(path));
-  return folded.empty() || existing.count(folded) != 0;
+  if (folded.empty() || keys.contains(folded)) return true;
+  const std::string below = folded + "\\";
+  const auto next = keys.lower_bound(below);
+  return next != keys.end() && next->first.starts_with(below);
 }
 
-HiveKey* Hive::Find(std::string_view path) {
-  const auto found = keyIndex.find(FoldedCopy(Normalized(path)));
-  return found == keyIndex.end() ? nullptr : &keys[found->second];
-}
-
-const HiveKey* Hive::Find(std::string_view path) const {
-  return const_cast<Hive*>(this)->Find(path);
+const HiveKey* Hive::Find(std::string_view path) {
+  const auto found = keys.find(FoldedCopy(Normalized(path)));
+  return found == keys.end() ? nullptr : &Load(found->second).key;
 }
 
 HiveKey& Hive::Create(std::string_view path) {
   const std::string normalized = Normalized(path);
-  if (HiveKey* key = Find(normalized)) return *key;
-  keys.push_back(HiveKey{normalized, {}, {}});
-  keyIndex.emplace(FoldedCopy(normalized), keys.size() - 1);
-  std::string folded = FoldedCopy(normalized);
-  for (;;) {
-    existing.insert(folded);
-    if (folded.empty()) break;
-    const size_t separator = folded.rfind('\\');
-    folded.resize(separator == std::string::npos ? 0 : separator);
+  const auto [found, made] = keys.try_emplace(FoldedCopy(normalized));
+  Key& key = found->second;
+  if (made) {
+    key.key.path = normalized;
+    key.loaded = true;
+    key.sections.push_back(sections.size());
+    sections.push_back({std::string::npos, std::string::npos, &key});
   }
-  return keys.back();
+  Load(key).changed = true;
+  return key.key;
 }
 
 bool Hive::RemoveKey(std::string_view path) {
   if (!SubKeysOf(path).empty()) return false;
-  const std::string folded = FoldedCopy(Normalized(path));
-  const auto found = keyIndex.find(folded);
-  if (found != keyIndex.end()) keys.erase(keys.begin() + static_cast<ptrdiff_t>(found->second));
-  Reindex();
+  const auto found = keys.find(FoldedCopy(Normalized(path)));
+  if (found == keys.end()) return true;
+  for (const size_t index : found->second.sections) sections[index].owner = nullptr;
+  keys.erase(found);
   return true;
 }
 
 std::vector<std::string> Hive::SubKeysOf(std::string_view path) const {
-  const std::string prefix = FoldedCopy(Normalized(path));
+  const std::string folded = FoldedCopy(Normalized(path));
+  const std::string below = folded.empty() ? "" : folded + "\\";
   std::vector<std::string> names;
-  std::unordered_set<std::string> seen;
-  for (const HiveKey& key : keys) {
-    const std::string folded = FoldedCopy(key.path);
-    if (folded.size() <= prefix.size() || (!prefix.empty() && folded[prefix.size()] != '\\') ||
-        folded.compare(0, prefix.size(), prefix) != 0) {
-      continue;
-    }
-    const size_t start = prefix.empty() ? 0 : prefix.size() + 1;
-    const size_t end = key.path.find('\\', start);
-    const std::string name = key.path.substr(start, end == std::string::npos ? end : end - start);
+  std::set<std::string> seen;
+  for (auto next = keys.lower_bound(below); next != keys.end() && next->first.starts_with(below);
+       ++next) {
+    const std::string& written = next->second.key.path;
+    if (written.size() == below.size()) continue;
+    const size_t end = written.find('\\', below.size());
+    const std::string name = written.substr(below.size(), end - below.size());
     if (seen.insert(FoldedCopy(name)).second) names.push_back(name);
   }
   return names;
-}
-
-void Hive::Reindex() {
-  std::vector<HiveKey> kept = std::move(keys);
-  keys.clear();
-  keyIndex.clear();
-  existing.clear();
-  for (HiveKey& key : kept) {
-    HiveKey& copy = Create(key.path);
-    copy.values = std::move(key.values);
-    copy.valueIndex = std::move(key.valueIndex);
-  }
 }

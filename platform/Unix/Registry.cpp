@@ -1,12 +1,15 @@
 // The registry as REGEDIT4 hive files in the machine root. Every call sees
-// the file as it is now, but an unchanged file is not parsed again; every
+// the file as it is now, but an unchanged file is not read again; every
 // write is read-modify-write under an exclusive lock and replaces the file
-// whole, so that a crash leaves either the old hive or the new one.
+// whole, so that a crash leaves either the old hive or the new one. Nothing
+// waits for ever: a hive that is no regular file is refused unopened, and a
+// lock that another process keeps is given up after a while.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -52,23 +55,34 @@ std::string HivePathOf(HiveId id) {
   return root + (id == LocalMachine ? "/HKLM.reg" : "/HKCU.reg");
 }
 
+// Another program can edit the file in place and put its size and
+// modification time back, but it cannot set back the status-change time.
 bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+         a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
-LONG ReadWhole(const std::string& path, std::string& text) {
-  const int fd = unixSyscalls.open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+// The file's text and the identity of what was read. A FIFO, a device or a
+// folder is no hive; it is not opened, or (swapped in after the stat) opened
+// without waiting and refused.
+LONG ReadWhole(const std::string& path, struct stat& identity, std::string& text) {
+  if (!S_ISREG(identity.st_mode)) return ERROR_BADDB;
+  const int fd = unixSyscalls.open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0);
   if (fd < 0) return errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_CANTREAD;
+  LONG status = fstat(fd, &identity) != 0 ? ERROR_CANTREAD : ERROR_SUCCESS;
+  if (status == ERROR_SUCCESS && !S_ISREG(identity.st_mode)) status = ERROR_BADDB;
   text.clear();
+  if (status == ERROR_SUCCESS) text.reserve(static_cast<size_t>(identity.st_size));
   char buffer[65536];
-  ssize_t count;
-  while ((count = unixSyscalls.read(fd, buffer, sizeof(buffer))) > 0) text.append(buffer, count);
+  ssize_t count = 0;
+  while (status == ERROR_SUCCESS && (count = unixSyscalls.read(fd, buffer, sizeof(buffer))) > 0)
+    text.append(buffer, count);
   unixSyscalls.close(fd);
-  return count < 0 ? ERROR_CANTREAD : ERROR_SUCCESS;
+  return count < 0 ? ERROR_CANTREAD : status;
 }
 
-// The hive as its file holds it now; parsed again only when the file changed.
+// The hive as its file holds it now; read again only when the file changed.
 HiveFile* Current(HiveId id, LONG& status) {
   const std::string path = HivePathOf(id);
   if (path.empty()) {
@@ -79,11 +93,15 @@ HiveFile* Current(HiveId id, LONG& status) {
   if (!file) file = std::make_unique<HiveFile>(RootNameOf(id));
   struct stat now {};
   const bool exists = stat(path.c_str(), &now) == 0;
+  if (!exists && errno != ENOENT) {
+    status = ERROR_CANTREAD;
+    return nullptr;
+  }
   if (!exists) now = {};
   if (!file->known || !SameFile(now, file->identity)) {
     std::string text;
-    const LONG read = exists ? ReadWhole(path, text) : ERROR_SUCCESS;
-    file->status = read == ERROR_SUCCESS && !file->hive.Parse(text) ? ERROR_BADDB : read;
+    const LONG read = exists ? ReadWhole(path, now, text) : ERROR_SUCCESS;
+    file->status = read == ERROR_SUCCESS && !file->hive.Parse(std::move(text)) ? ERROR_BADDB : read;
     if (file->status != ERROR_SUCCESS) file->hive.Parse("");
     file->identity = now;
     file->known = true;
@@ -92,19 +110,28 @@ HiveFile* Current(HiveId id, LONG& status) {
   return status == ERROR_SUCCESS ? file.get() : nullptr;
 }
 
-// Whether this process may change the hive: the file's write bits, or for a
-// missing file the folder's, as a user without rights on it would find.
+// Whether this process may replace the hive, as the system answers for the
+// effective user: write access to the file, and write and search access to
+// the folder that the new file is renamed into. A file without any write bit
+// is read-only for everyone, as Windows' read-only attribute is, although
+// the system would let root write it.
 bool Writable(HiveId id) {
   const std::string path = HivePathOf(id);
   struct stat info {};
-  if (stat(path.c_str(), &info) == 0) return (info.st_mode & 0222) != 0;
-  return stat(MachineRoot().c_str(), &info) == 0 && (info.st_mode & 0222) != 0;
+  const bool exists = stat(path.c_str(), &info) == 0;
+  const bool fileWritable =
+      (info.st_mode & 0222) != 0 && faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+  return (!exists || fileWritable) &&
+         faccessat(AT_FDCWD, MachineRoot().c_str(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
+// The temporary is made afresh and exclusively: a link planted at its name
+// would otherwise have the hive's text written wherever it points.
 LONG WriteWhole(const std::string& path, const std::string& text) {
   const std::string temporary = path + ".new";
+  unixSyscalls.unlink(temporary.c_str());
   const int fd =
-      unixSyscalls.open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      unixSyscalls.open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) return ERROR_CANTWRITE;
   size_t done = 0;
   bool ok = true;
@@ -130,21 +157,48 @@ LONG WriteWhole(const std::string& path, const std::string& text) {
   return ERROR_SUCCESS;
 }
 
+// The writers' lock on a hive, <hive>.lock, never through a link. A writer
+// that another process keeps waiting for 10 seconds gives up.
+class WriterLock {
+ public:
+  explicit WriterLock(const std::string& hivePath)
+      : fd(open((hivePath + ".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644)) {
+    using std::chrono::steady_clock;
+    const steady_clock::time_point deadline = steady_clock::now() + std::chrono::seconds(10);
+    status = fd < 0 ? ERROR_CANTWRITE : ERROR_SUCCESS;
+    while (status == ERROR_SUCCESS && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      if (errno != EWOULDBLOCK || steady_clock::now() > deadline) {
+        status = ERROR_LOCK_VIOLATION;
+      } else {
+        usleep(10000);
+      }
+    }
+  }
+  ~WriterLock() {
+    if (fd >= 0) close(fd);
+  }
+  WriterLock(const WriterLock&) = delete;
+  WriterLock& operator=(const WriterLock&) = delete;
+
+  LONG status;
+
+ private:
+  int fd;
+};
+
 // Applies a change to the hive as its file holds it under the lock, and
 // replaces the file with the result.
 LONG ChangeHive(HiveId id, const std::function<LONG(Hive&)>& change) {
   const std::string path = HivePathOf(id);
   if (path.empty()) return ERROR_CANTOPEN;
-  const int lock = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (lock < 0) return ERROR_CANTWRITE;
-  flock(lock, LOCK_EX);
+  const WriterLock lock(path);
+  if (lock.status != ERROR_SUCCESS) return lock.status;
   LONG status = ERROR_SUCCESS;
   HiveFile* file = Current(id, status);
   if (file) status = change(file->hive);
   if (file && status == ERROR_SUCCESS) status = WriteWhole(path, file->hive.Serialize());
   // Whatever happened, the next call reads the file afresh.
   if (file) file->known = false;
-  close(lock);
   return status;
 }
 
@@ -327,8 +381,7 @@ LONG RegDeleteValueA(HKEY handle, LPCSTR valueName) {
   if (!(key->access & KEY_SET_VALUE) || !Writable(key->hive)) return ERROR_ACCESS_DENIED;
   return ChangeHive(key->hive, [&](Hive& hive) -> LONG {
     if (!hive.Exists(key->path)) return ERROR_KEY_DELETED;
-    HiveKey* section = hive.Find(key->path);
-    return section && section->Remove(valueName ? valueName : "") ? ERROR_SUCCESS
-                                                                  : ERROR_FILE_NOT_FOUND;
+    return hive.Create(key->path).Remove(valueName ? valueName : "") ? ERROR_SUCCESS
+                                                                     : ERROR_FILE_NOT_FOUND;
   });
 }

@@ -2,7 +2,13 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
 
 #include "../support/ScratchMachine.h"
 #include "Hive.h"
@@ -11,180 +17,188 @@
 
 namespace {
 
-std::string HiveText(const Hive& hive) { return hive.Serialize(); }
+using namespace std::string_literals;
+namespace fs = std::filesystem;
 
 TEST(Hive, EveryTypeAndAwkwardBytesSurviveARoundTrip) {
-  Hive hive("HKEY_LOCAL_MACHINE");
-  HiveKey& key = hive.Create("Software\\Test");
   std::string everyByte;
   for (int c = 1; c <= 0xFF; ++c) everyByte += static_cast<char>(c);
-  key.Set({"plain", REG_SZ, std::string("C:\\a \"b\".exe\0", 13)});
-  key.Set({everyByte, REG_SZ, std::string("line\r\nbreak\x1A\0", 13)});
-  key.Set({"", REG_EXPAND_SZ, std::string("%x%\0", 4)});
-  key.Set({"unterminated", REG_SZ, "no zero"});
-  key.Set({"inner zero", REG_SZ, std::string("a\0b\0", 4)});
-  key.Set({"number", REG_DWORD, std::string("\x1f\0\0\0", 4)});
-  key.Set({"long", REG_BINARY, std::string(300, '\xAB')});
-  key.Set({"empty", REG_BINARY, ""});
-  key.Set({"multi", REG_MULTI_SZ, std::string("a\0b\0\0", 5)});
-  key.Set({"odd type", 0x1234, "x"});
-
-  const std::string text = HiveText(hive);
-  Hive again("HKEY_LOCAL_MACHINE");
+  const std::vector<HiveValue> values = {{"plain", REG_SZ, "C:\\a \"b\".exe\0"s},
+                                         {everyByte, REG_SZ, "line\r\nbreak\x1A\0"s},
+                                         {"", REG_EXPAND_SZ, "%x%\0"s},
+                                         {"unterminated", REG_SZ, "no zero"},
+                                         {"inner zero", REG_SZ, "a\0b\0"s},
+                                         {"number", REG_DWORD, "\x1f\0\0\0"s},
+                                         {"long", REG_BINARY, std::string(300, '\xAB')},
+                                         {"empty", REG_BINARY, ""},
+                                         {"multi", REG_MULTI_SZ, "a\0b\0\0"s},
+                                         {"odd type", 0x1234, "x"}};
+  Hive hive("HKEY_LOCAL_MACHINE"), again("HKEY_LOCAL_MACHINE");
+  for (const HiveValue& value : values) hive.Create("Software\\Test").Set(value);
+  const std::string text = hive.Serialize();
   ASSERT_TRUE(again.Parse(text)) << text;
-  const HiveKey* copy = again.Find("SOFTWARE\\test");
-  ASSERT_NE(copy, nullptr);
-  ASSERT_EQ(copy->values.size(), key.values.size());
-  for (size_t i = 0; i < key.values.size(); ++i) {
-    EXPECT_EQ(copy->values[i].name, key.values[i].name) << i;
-    EXPECT_EQ(copy->values[i].type, key.values[i].type) << i;
-    EXPECT_EQ(copy->values[i].data, key.values[i].data) << i;
-  }
-  EXPECT_EQ(HiveText(again), text);
-  EXPECT_NE(text.find("\"plain\"=\"C:\\\\a \\\"b\\\".exe\"\r\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("\"number\"=dword:0000001f\r\n"), std::string::npos);
+  EXPECT_TRUE(again.Find("SOFTWARE\\test")->values == values);
   EXPECT_NE(text.find(",\\\r\n  "), std::string::npos) << "long hex data goes on after a backslash";
 }
 
-TEST(Hive, ReadsWhatRegeditWrites) {
+TEST(Hive, ReadsWhatRegeditWritesAndRewritesOnlyAChangedKey) {
+  const std::string other = "REGEDIT4\n; ,\\\n[HKEY_LOCAL_MACHINE\\O]\n\"x\"=hex:01,\\\n 02\n";
   Hive hive("HKEY_LOCAL_MACHINE");
-  ASSERT_TRUE(
-      hive.Parse("REGEDIT4\n\n; a comment\n[HKEY_LOCAL_MACHINE\\A\\B]\n"
-                 "@=\"default\"\n\"Bin\"=hex:01,02,\\\n  03\n\"N\"=dword:00000010\n"));
-  const HiveKey* key = hive.Find("a\\b");
-  ASSERT_NE(key, nullptr);
-  EXPECT_EQ(key->Find("")->data, std::string("default\0", 8));
-  EXPECT_EQ(key->Find("bin")->data, "\x01\x02\x03");
+  ASSERT_TRUE(hive.Parse(other + "[HKEY_LOCAL_MACHINE\\A\\B]\n@=\"default\"\n\"Bin\"=hex:0A,02,\\\n"
+                                 "  3f\n; one line ,\\\n\"N\"=dword:00000010\n\"Q\"=\"\\\\\\\"\"\n"
+                                 "[HKEY_LOCAL_MACHINE\\G]\n[hkey_local_machine\\a\\B]\n"
+                                 "\"n\"=dword:0000001F\n[HKEY_LOCAL_MACHINE\\A!]\n@=\"k\""));
   EXPECT_TRUE(hive.Exists("A")) << "a key exists when a key below it has a section";
   EXPECT_FALSE(hive.Exists("A\\C"));
+  EXPECT_EQ(hive.SubKeysOf("a"), std::vector<std::string>{"B"});
+  hive.Create("a\\b").Set({"c", REG_SZ, "3\0"s});
+  hive.Create("New\\Key");
+  EXPECT_TRUE(hive.RemoveKey("g"));
+  EXPECT_FALSE(hive.RemoveKey("new"));
+  EXPECT_EQ(hive.Serialize(),
+            other +
+                "[HKEY_LOCAL_MACHINE\\A\\B]\r\n@=\"default\"\r\n\"Bin\"=hex:0a,02,3f\r\n"
+                "\"N\"=dword:0000001f\r\n\"Q\"=\"\\\\\\\"\"\r\n\"c\"=\"3\"\r\n\r\n"
+                "[HKEY_LOCAL_MACHINE\\A!]\n@=\"k\"\r\n[HKEY_LOCAL_MACHINE\\New\\Key]\r\n\r\n");
 }
 
 TEST(Hive, TextThatIsNoHiveIsRefused) {
-  for (const char* text :
-       {"[HKEY_LOCAL_MACHINE\\A]\r\n",  // no header
-        "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\A\r\n",
-        "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"x\"=hex:01,0\r\n",
-        "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"x\"=hex:01,\\\r\n",
-        "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"x\"=qword:1\r\n",
-        "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"x\"=dword:1f\r\n",
-        "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"x=\"y\"\r\n",
-        "REGEDIT4\r\n\"x\"=\"outside a key\"\r\n", "REGEDIT4\r\n[HKEY_CURRENT_USER\\A]\r\n",
-        "REGEDIT4\r\n[-HKEY_LOCAL_MACHINE\\A]\r\n"}) {
+  const std::string h = "REGEDIT4\r\n", k = h + "[HKEY_LOCAL_MACHINE\\A]\r\n";
+  for (const std::string& text :
+       {"[HKEY_LOCAL_MACHINE\\A]\r\n"s, h + "[HKEY_LOCAL_MACHINE\\A\r\n", k + "\"x\"=hex:01,0",
+        k + "\"x\"=hex:01,\\\r\n", k + "\"x\"=qword:1", k + "\"x\"=dword:1f", k + "\"x=\"y\"",
+        k + "\"x\"=\"y\"z", k + "\"x\"=\"a,\\\r\nb\"", h + "; a comment ,\\\r\nno line of a hive",
+        k + k + "@=x", h + "\"x\"=\"outside a key\"", h + "[HKEY_CURRENT_USER\\A]",
+        h + "[-HKEY_LOCAL_MACHINE\\A]"}) {
     Hive hive("HKEY_LOCAL_MACHINE");
     EXPECT_FALSE(hive.Parse(text)) << text;
+    EXPECT_FALSE(hive.Exists("A")) << text;
   }
 }
 
 class HiveFile : public ::testing::Test {
  protected:
-  std::filesystem::path HivePath() const { return machine.Root() / "HKLM.reg"; }
+  fs::path HivePath() const { return machine.Root() / "HKLM.reg"; }
+  static std::string Text(const std::string& data) {
+    return "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Test]\r\n\"v\"=\"" + data + "\"\r\n\r\n";
+  }
   void WriteHive(const std::string& text) { std::ofstream(HivePath(), std::ios::binary) << text; }
-  std::string ReadHive() const {
-    std::ifstream in(HivePath(), std::ios::binary);
+  static std::string Read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
-  LONG SetValue(const char* data) {
-    HKEY key = nullptr;
-    LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Test", 0, KEY_ALL_ACCESS, &key);
-    if (result != ERROR_SUCCESS) return result;
-    result = RegSetValueExA(key, "v", 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
-                            static_cast<DWORD>(strlen(data) + 1));
-    RegCloseKey(key);
-    return result;
+  static LONG Open(REGSAM access, HKEY& key) {
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Test", 0, access, &key);
+  }
+  static std::string Query(HKEY key) {
+    BYTE data[16] = {};
+    DWORD size = sizeof(data);
+    const LONG got = RegQueryValueExA(key, "v", nullptr, nullptr, data, &size);
+    return got ? "error " + std::to_string(got) : reinterpret_cast<char*>(data);
   }
 
   ScratchMachine machine;
 };
 
-TEST_F(HiveFile, AHiveThatCannotBeParsedFailsEveryCallAndIsNeverOverwritten) {
+TEST_F(HiveFile, EveryCallSeesTheFileAsItIsNowAndNeverWaitsForIt) {
+  WriteHive(Text("new"));
+  HKEY key = nullptr;
+  ASSERT_EQ(Open(KEY_READ, key), ERROR_SUCCESS);
+  EXPECT_EQ(Query(key), "new");
+  // Edited in place with size and modification time put back: only the
+  // status-change time tells, once the clock has moved on.
+  struct stat before = {}, after = {};
+  stat(HivePath().c_str(), &before);
+  std::fstream(HivePath(), std::ios::in | std::ios::out).seekp(Text("n").size() - 5) << "o";
+  const timespec times[2] = {before.st_atim, before.st_mtim};
+  do utimensat(AT_FDCWD, HivePath().c_str(), times, 0);
+  while (stat(HivePath().c_str(), &after) == 0 && after.st_ctim.tv_nsec == before.st_ctim.tv_nsec &&
+         usleep(1000) == 0);
+  EXPECT_EQ(Query(key), "now");
   const std::string broken = "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software\\Test]\r\n\"v\"=hex:0\r\n";
-  WriteHive(broken);
-  HKEY key = nullptr;
-  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Test", 0, KEY_READ, &key), ERROR_BADDB);
-  EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Other", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &key, nullptr),
-            ERROR_BADDB);
-  EXPECT_EQ(ReadHive(), broken);
-}
-
-TEST_F(HiveFile, ChangesByAnotherWriterAreSeenByTheNextCall) {
-  WriteHive("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Test]\r\n\"v\"=\"old\"\r\n");
-  HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Test", 0, KEY_READ, &key), ERROR_SUCCESS);
-  char data[16];
-  DWORD size = sizeof(data);
-  ASSERT_EQ(RegQueryValueExA(key, "v", nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size),
-            ERROR_SUCCESS);
-  EXPECT_STREQ(data, "old");
-  WriteHive("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Test]\r\n\"v\"=\"newer\"\r\n");
-  size = sizeof(data);
-  ASSERT_EQ(RegQueryValueExA(key, "v", nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size),
-            ERROR_SUCCESS);
-  EXPECT_STREQ(data, "newer");
-  std::filesystem::remove(HivePath());
-  EXPECT_EQ(RegQueryValueExA(key, "v", nullptr, nullptr, nullptr, &size), ERROR_KEY_DELETED);
-  RegCloseKey(key);
-}
-
-TEST_F(HiveFile, AFailedWriteLeavesTheOldHiveWhole) {
-  const std::string old =
-      "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Test]\r\n\"v\"=\"old\"\r\n";
-  WriteHive(old);
-  const UnixSyscalls saved = unixSyscalls;
-  for (auto fault : {+[](UnixSyscalls& calls) {
-                       calls.write = [](int, const void*, size_t) -> ssize_t {
-                         errno = ENOSPC;
-                         return -1;
-                       };
-                     },
-                     +[](UnixSyscalls& calls) {
-                       calls.fsync = [](int) {
-                         errno = EIO;
-                         return -1;
-                       };
-                     },
-                     +[](UnixSyscalls& calls) {
-                       calls.rename = [](const char*, const char*) {
-                         errno = EIO;
-                         return -1;
-                       };
-                     }}) {
-    fault(unixSyscalls);
-    EXPECT_NE(SetValue("new"), ERROR_SUCCESS);
-    unixSyscalls = saved;
-    EXPECT_EQ(ReadHive(), old);
-    EXPECT_FALSE(std::filesystem::exists(machine.Root() / "HKLM.reg.new"));
+  const std::tuple<const char*, std::function<void()>, LONG> kinds[] = {
+      {"FIFO", [&] { mkfifo(HivePath().c_str(), 0644); }, ERROR_BADDB},
+      {"folder", [&] { fs::create_directory(HivePath()); }, ERROR_BADDB},
+      {"device", [&] { fs::create_symlink("/dev/null", HivePath()); }, ERROR_BADDB},
+      {"a link loop", [&] { fs::create_symlink("HKLM.reg", HivePath()); }, ERROR_CANTREAD},
+      {"unparseable text", [&] { WriteHive(broken); }, ERROR_BADDB}};
+  alarm(60);  // a bound for a hang on the FIFO
+  for (const auto& [kind, make, error] : kinds) {
+    fs::remove_all(HivePath());
+    make();
+    EXPECT_EQ(Query(key), "error " + std::to_string(error)) << kind;
+    EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Test"), error) << kind;
   }
-  EXPECT_EQ(SetValue("new"), ERROR_SUCCESS);
-  EXPECT_NE(ReadHive().find("\"v\"=\"new\""), std::string::npos);
+  alarm(0);
+  EXPECT_EQ(Read(HivePath()), broken);
+  fs::remove(HivePath());
+  EXPECT_EQ(Query(key), "error 1018");
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 }
 
-TEST_F(HiveFile, AHiveThatMayNotBeWrittenRefusesFullAccessOnly) {
-  WriteHive("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Test]\r\n");
-  chmod(HivePath().c_str(), 0444);
-  HKEY key = nullptr;
-  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Test", 0, KEY_ALL_ACCESS, &key),
-            ERROR_ACCESS_DENIED);
-  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Test", 0, KEY_READ, &key), ERROR_SUCCESS);
-  EXPECT_EQ(RegSetValueExA(key, "v", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2),
-            ERROR_ACCESS_DENIED);
-  RegCloseKey(key);
+// Makes a system call of the stand-ins fail as a broken disk would.
+template <typename Result, typename... Args>
+void FailWithEio(Result (*&call)(Args...)) {
+  call = [](Args...) -> Result { return errno = EIO, -1; };
+}
+
+TEST_F(HiveFile, OnlyWhoMayReplaceTheHiveWritesItAndAFailedWriteTouchesNoFile) {
+  const fs::path other = machine.Root() / "other", lock = HivePath() += ".lock";
+  int holder = -1;
+  // Each row runs as its user (who may always read) in a child process.
+  const std::tuple<const char*, std::function<void()>, LONG, uid_t, mode_t, mode_t> cases[] = {
+      {"write", [] { FailWithEio(unixSyscalls.write); }, ERROR_CANTWRITE, 0, 0644, 0755},
+      {"fsync", [] { FailWithEio(unixSyscalls.fsync); }, ERROR_CANTWRITE, 0, 0644, 0755},
+      {"rename", [] { FailWithEio(unixSyscalls.rename); }, ERROR_CANTWRITE, 0, 0644, 0755},
+      {"a link as the lock", [&] { fs::create_symlink(other, lock); }, ERROR_CANTWRITE, 0, 0644,
+       0755},
+      {"a lock kept", [&] { flock(holder = open(lock.c_str(), O_RDWR | O_CREAT, 0644), LOCK_EX); },
+       ERROR_LOCK_VIOLATION, 0, 0644, 0755},
+      {"a link as the temporary", [&] { fs::create_symlink(other, HivePath() += ".new"); },
+       ERROR_SUCCESS, 0, 0644, 0755},
+      {"root, a read-only hive", [] {}, ERROR_ACCESS_DENIED, 0, 0444, 0755},
+      {"a user, root's hive", [] {}, ERROR_ACCESS_DENIED, 65534, 0644, 0755},
+      {"a user, root's folder", [] {}, ERROR_ACCESS_DENIED, 65534, 0666, 0755},
+      {"a user with the rights", [] {}, ERROR_SUCCESS, 65534, 0666, 0777}};
+  const UnixSyscalls saved = unixSyscalls;
+  for (const auto& [name, make, expected, user, hive, folder] : cases) {
+    WriteHive(Text("old"));
+    std::ofstream(other) << "other";
+    chmod(HivePath().c_str(), hive);
+    chmod(machine.Root().c_str(), folder);
+    make();
+    const pid_t child = fork();
+    if (child == 0) {
+      alarm(60);  // a bound for a hang on the lock
+      HKEY key = nullptr;
+      const BYTE data[] = "new";
+      const bool reads = !setgid(user) && !setuid(user) && !Open(KEY_READ, key);
+      const LONG opened = Open(KEY_ALL_ACCESS, key);
+      _exit(reads ? (opened ? opened : RegSetValueExA(key, "v", 0, REG_SZ, data, 4)) & 0xFF : 99);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    unixSyscalls = saved;
+    fs::remove(lock);
+    EXPECT_EQ(status, (expected & 0xFF) << 8) << name;
+    EXPECT_EQ(Read(HivePath()), Text(expected == ERROR_SUCCESS ? "new" : "old")) << name;
+    EXPECT_FALSE(fs::exists(HivePath() += ".new")) << name;
+    EXPECT_EQ(Read(other), "other") << name;
+  }
+  close(holder);
 }
 
 TEST(MachineRoot, AMissingRootIsMadeAsAFreshMachine) {
   ScratchMachine scratch;
-  const std::filesystem::path root = scratch.Root() / "new machine";
+  const fs::path root = scratch.Root() / "new machine";
   setenv("KEYVIGIL_ROOT", root.c_str(), 1);
+  const std::string run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
   HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
-                          0, KEY_READ, &key),
-            ERROR_SUCCESS);
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, run.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
   RegCloseKey(key);
-  EXPECT_EQ(
-      RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices",
-                    0, KEY_READ, &key),
-      ERROR_FILE_NOT_FOUND);
-  EXPECT_TRUE(std::filesystem::is_directory(root / "drive_c"));
+  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, (run + "Services").c_str(), 0, KEY_READ, &key),
+            ERROR_FILE_NOT_FOUND);
+  EXPECT_TRUE(fs::is_directory(root / "drive_c"));
 
   std::ofstream(scratch.Root() / "a file") << "x";
   setenv("KEYVIGIL_ROOT", (scratch.Root() / "a file" / "below").c_str(), 1);
