@@ -1,6 +1,7 @@
 // A named mutex as a lock file in the machine root: flock() holds across all
 // processes of the machine and is released by the kernel when its holder
-// dies, as Windows gives up an abandoned mutex. Only the whole-run wait
+// dies, as Windows gives up an abandoned mutex. It takes any descriptor, so
+// a lock file that root made serves every later user too. Only the whole-run wait
 // KeyVigil needs is offered: INFINITE, no recursion, no initial owner.
 #include <fcntl.h>
 #include <sys/file.h>
@@ -23,7 +24,7 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name) {
     if (c == '\\' || c == '/') c = '_';
   }
   const int fd = open((root + "/" + file + ".mutex").c_str(),
-                      O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+                      O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
   if (fd < 0) {
     SetLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
     return nullptr;

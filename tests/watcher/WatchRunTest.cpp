@@ -9,6 +9,12 @@
 
 namespace {
 
+// A regular expression of the error box's message.
+const char kRunKeyNotOpened[] =
+    "Konnte Schl\xFCssel 'HKEY_LOCAL_MACHINE\\\\Software\\\\Microsoft\\\\Windows\\\\"
+    "CurrentVersion\\\\Run' nicht \xF6"
+    "ffnen\\.";
+
 class WatchRun : public WatchRunFixture {
  protected:
   const std::string runServicesSnapshot = "KeyVigil.dat2";
@@ -150,12 +156,20 @@ TEST_F(WatchRun, AHiveThatCannotBeReadIsNotTakenForAnEmptyKey) {
   WriteSnapshot("C:\\accepted.exe\r\n");
   WriteHive("[HKEY_LOCAL_MACHINE\\" + std::string(kRun) + "\r\n\"broken");
   auto run = Start();
-  ExpectErrorBox(*run, "ERegistryException",
-                 "Konnte Schl\xFCssel 'HKEY_LOCAL_MACHINE\\\\Software\\\\Microsoft\\\\Windows\\\\"
-                 "CurrentVersion\\\\Run' nicht \xF6"
-                 "ffnen\\.");
+  ExpectErrorBox(*run, "ERegistryException", kRunKeyNotOpened);
   ExpectNoMoreBoxes(*run, 1);
   EXPECT_EQ(Snapshot(), "C:\\accepted.exe\r\n");
+}
+
+// Without the right to change the keys nothing can be undone: the run says
+// so before it asks anything.
+TEST_F(WatchRun, AUserWhoMayNotChangeTheKeysIsToldBeforeAnything) {
+  WriteRun({{"A", "C:\\a.exe"}});
+  chmod(machine.Root().c_str(), 01777);  // anyone may make the run's lock there
+  auto run = Start({"--reuid=65534", "--regid=65534", "--clear-groups", KEYVIGIL_PROGRAM}, "",
+                   "setpriv");
+  ExpectErrorBox(*run, "ERegistryException", kRunKeyNotOpened);
+  ExpectNoMoreBoxes(*run, 1);
 }
 
 TEST_F(WatchRun, ASnapshotFolderThatDoesNotExistEndsTheRun) {
