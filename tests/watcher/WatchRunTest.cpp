@@ -166,8 +166,8 @@ TEST_F(WatchRun, AHiveThatCannotBeReadIsNotTakenForAnEmptyKey) {
 TEST_F(WatchRun, AUserWhoMayNotChangeTheKeysIsToldBeforeAnything) {
   WriteRun({{"A", "C:\\a.exe"}});
   chmod(machine.Root().c_str(), 01777);  // anyone may make the run's lock there
-  auto run = Start({"--reuid=65534", "--regid=65534", "--clear-groups", KEYVIGIL_PROGRAM}, "",
-                   "setpriv");
+  auto run =
+      Start({"--reuid=65534", "--regid=65534", "--clear-groups", KEYVIGIL_PROGRAM}, "", "setpriv");
   ExpectErrorBox(*run, "ERegistryException", kRunKeyNotOpened);
   ExpectNoMoreBoxes(*run, 1);
 }
