@@ -3,7 +3,6 @@
 #include <cxxabi.h>
 
 #include <cstring>
-#include <new>
 #include <typeinfo>
 
 #include "Exceptions.h"
@@ -15,6 +14,7 @@ namespace {
 
 constexpr uint16_t kStartupControlWord = 0x1332;
 constexpr uint32_t kUncaughtRuntimeError = 217;
+constexpr uint32_t kOutOfMemoryRuntimeError = 203;
 
 uint32_t exitCode = 0;
 struct {
@@ -29,10 +29,13 @@ struct {
                                   const void* faultAddress);
 void (*reportHook)(const char*, Exception*, const void*) = nullptr;
 Exception* (*systemFaultTranslator)(const EXCEPTION_RECORD&) = nullptr;
-Exception* (*outOfMemoryHook)() = nullptr;
+void (*internalFailureHook)(RuntimeFailure, const void*) = nullptr;
 
 EOutOfMemory* outOfMemory = nullptr;
 EInvalidPointer* invalidPointer = nullptr;
+// A system fault may have interrupted the memory manager itself: after its
+// report nothing is freed any more.
+bool reportingSystemFault = false;
 HMODULE languageModule = nullptr;
 uint16_t controlWord = kStartupControlWord;
 
@@ -78,20 +81,22 @@ void ShutDownCore() {
   TakePendingResult();
 }
 
-Exception* PreallocatedOutOfMemory() { return outOfMemory; }
+void RaisePreallocated(RuntimeFailure, const void* address) { RaiseAt(outOfMemory, address); }
 
 void StartSystemUtilities() {
   outOfMemory = new EOutOfMemory(LoadMessage(SOutOfMemory));
   invalidPointer = new EInvalidPointer(LoadMessage(SInvalidPointer));
+  ReserveSystemFaultMessages();
   reportHook = ReportUnhandled;
   systemFaultTranslator = TranslateSystemFault;
-  outOfMemoryHook = PreallocatedOutOfMemory;
+  internalFailureHook = RaisePreallocated;
 }
 
 void ShutDownSystemUtilities() {
   reportHook = nullptr;
   systemFaultTranslator = nullptr;
-  outOfMemoryHook = nullptr;
+  internalFailureHook = nullptr;
+  if (reportingSystemFault) return;
   for (EHeapException* preallocated :
        {static_cast<EHeapException*>(outOfMemory), static_cast<EHeapException*>(invalidPointer)}) {
     if (!preallocated) continue;
@@ -143,9 +148,7 @@ void ShowErrorBox(const char* className, Exception* object, const void* faultAdd
   char text[1024];
   char caption[64];
   ComposeErrorText(className, object, faultAddress, text, sizeof(text));
-  if (LoadStringA(GetModuleHandleA(nullptr), SExceptionBoxCaption, caption, sizeof(caption)) <= 0) {
-    caption[0] = 0;
-  }
+  LoadMessageInto(SExceptionBoxCaption, caption, sizeof(caption));
   MessageBoxA(nullptr, text, caption, MB_OK | MB_ICONERROR | MB_TASKMODAL);
 }
 
@@ -168,6 +171,7 @@ void ReportUnhandled(const char* className, Exception* object, const void* fault
 LONG WINAPI SystemFaultFilter(EXCEPTION_POINTERS* pointers) {
   const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
   LoadControlWord();
+  reportingSystemFault = true;
   if (systemFaultTranslator && reportHook) {
     Exception* object = systemFaultTranslator(record);
     reportHook(object->ClassName(), object, record.ExceptionAddress);
@@ -251,16 +255,17 @@ void EndWithRuntimeError(uint32_t number, const void* address) {
   EndWithCode(number);
 }
 
+void RaiseRuntimeFailure(RuntimeFailure reason, const void* address) {
+  if (internalFailureHook) internalFailureHook(reason, address);
+  EndWithRuntimeError(kOutOfMemoryRuntimeError, address);
+}
+
 void RunProgram(void (*body)()) {
   try {
     StartRuntime();
     body();
   } catch (Exception* object) {
     TopLevelHandler(object->ClassName(), object, object->faultAddress);
-  } catch (const std::bad_alloc&) {
-    Exception* memory = outOfMemoryHook ? outOfMemoryHook() : nullptr;
-    if (!memory) EndWithRuntimeError(203, nullptr);
-    TopLevelHandler(memory->ClassName(), memory, nullptr);
   } catch (...) {
     const std::type_info* type = abi::__cxa_current_exception_type();
     TopLevelHandler(type ? type->name() : "", nullptr, nullptr);

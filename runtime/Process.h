@@ -14,6 +14,11 @@ void StartRuntime();
 [[noreturn]] void EndWithCode(uint32_t code);
 [[noreturn]] void EndWithRuntimeError(uint32_t number, const void* address);
 
+// How the runtime's own checks fail: with exception support the preallocated
+// exception raised at the address, without it the run-time error.
+enum class RuntimeFailure { OutOfMemory = 1 };
+[[noreturn]] void RaiseRuntimeFailure(RuntimeFailure reason, const void* address);
+
 // The entry point's whole work: the runtime started and the body run under
 // the top-level handler. Does not return.
 [[noreturn]] void RunProgram(void (*body)());
@@ -26,6 +31,9 @@ void ComposeRuntimeErrorText(uint32_t number, const void* address,
                              char (&text)[kRuntimeErrorTextSize]);
 
 // The exception for a system fault; its run-time error number when there is
-// no exception support.
+// no exception support. The objects are made once and refilled in place, so
+// that a fault is translated without allocating; start-up reserves room for
+// their messages.
 Exception* TranslateSystemFault(const EXCEPTION_RECORD& record);
+void ReserveSystemFaultMessages();
 uint32_t RuntimeErrorNumberOf(DWORD faultCode);

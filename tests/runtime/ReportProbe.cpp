@@ -1,7 +1,8 @@
 // A program that fails on purpose in the way its first argument names, for
 // the tests of how the runtime reports failures.
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
-#include <new>
 
 #include "Exceptions.h"
 #include "Process.h"
@@ -10,6 +11,20 @@
 namespace {
 
 const char* mode = "";
+const char* notePath = "";
+
+// Touches the block, or the call becomes a jump and returns to the caller's
+// caller.
+[[gnu::noinline]] void AllocateTooMuch() {
+  *static_cast<volatile char*>(::operator new(SIZE_MAX / 2)) = 0;
+}
+
+// Not a tail call, or the compiler makes a loop of it.
+[[gnu::noinline]] int Recurse(int depth) {
+  volatile char frame[256];
+  frame[0] = static_cast<char>(depth);
+  return depth == INT32_MAX ? 0 : Recurse(depth + 1) + frame[0];
+}
 
 [[gnu::noinline]] void Fail() {
   if (strcmp(mode, "raise") == 0) {
@@ -22,8 +37,16 @@ const char* mode = "";
     volatile int one = 1, zero = 0;
     volatile int quotient = one / zero;
     (void)quotient;
-  } else if (strcmp(mode, "bad-alloc") == 0) {
-    throw std::bad_alloc();
+  } else if (strcmp(mode, "stack-overflow") == 0) {
+    Recurse(0);
+  } else if (strcmp(mode, "out-of-memory") == 0) {
+    // Where the allocating function starts, as the error box counts.
+    FILE* note = fopen(notePath, "w");
+    fprintf(note, "%zX",
+            reinterpret_cast<uintptr_t>(&AllocateTooMuch) -
+                reinterpret_cast<uintptr_t>(GetModuleHandleA(nullptr)));
+    fclose(note);
+    AllocateTooMuch();
   }
   ShutDownProcess();
 }
@@ -32,6 +55,7 @@ const char* mode = "";
 
 int main(int argc, char** argv) {
   if (argc > 1) mode = argv[1];
+  if (argc > 2) notePath = argv[2];
   if (strcmp(mode, "runtime-error") == 0) EndWithRuntimeError(2, reinterpret_cast<void*>(&Fail));
   RunProgram(Fail);
 }

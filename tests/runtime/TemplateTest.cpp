@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "../support/Failures.h"
 #include "Template.h"
 
@@ -29,6 +31,15 @@ TEST(Template, TextsOfAnyLengthAreFilledWhole) {
   char buffer[8];
   EXPECT_EQ(FillTemplateInto(buffer, sizeof(buffer), "%s!", {"abcdefghij"}), 7u);
   EXPECT_STREQ(buffer, "abcdefg");
+}
+
+// The fixed-buffer filler serves the report path, which must not fail again.
+TEST(Template, TheFixedBufferFillerGivesBackWhatItCannotFill) {
+  char buffer[16];
+  for (const char* templ : {"%q at %s", "%s at %d", "%s %s %s"}) {
+    EXPECT_EQ(FillTemplateInto(buffer, sizeof(buffer), templ, {"here"}), strlen(templ));
+    EXPECT_STREQ(buffer, templ);
+  }
 }
 
 TEST(Template, UnfillableDirectivesRaiseConvertErrors) {
