@@ -6,7 +6,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <string>
 
 #include "Process.h"
 #include "Syscalls.h"
@@ -14,14 +14,12 @@
 
 namespace {
 
-long refuseFrom = 0;
-long allocations = 0;
-char marker[4096];
-void* (*realMalloc)(size_t);
+long refuseFrom = 0, allocations = 0;
+std::string marker;
 
 void* RefusingMalloc(size_t size) {
-  if (++allocations < refuseFrom) return realMalloc(size);
-  if (allocations == refuseFrom) close(open(marker, O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+  if (++allocations < refuseFrom) return malloc(size);
+  if (allocations == refuseFrom) close(open(marker.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
   return nullptr;
 }
 
@@ -29,8 +27,7 @@ void* RefusingMalloc(size_t size) {
 
 int main() {
   refuseFrom = atol(getenv("KEYVIGIL_REFUSE_FROM"));
-  snprintf(marker, sizeof(marker), "%s/refused", getenv("KEYVIGIL_ROOT"));
-  realMalloc = unixSyscalls.malloc;
+  marker = getenv("KEYVIGIL_ROOT") + std::string("/refused");
   unixSyscalls.malloc = RefusingMalloc;
   RunProgram(WatchRun);
 }
