@@ -3,6 +3,7 @@
 #include <cxxabi.h>
 
 #include <cstring>
+#include <new>
 #include <typeinfo>
 
 #include "Exceptions.h"
@@ -272,3 +273,36 @@ void RunProgram(void (*body)()) {
   }
   EndWithCode(0);
 }
+
+// The memory manager: every C++ allocation, the program's and the standard
+// library's, comes from the process heap, and one that fails is raised where
+// the allocating call returns to. In this file, which every program links,
+// so that a sanitizer's runtime does not take their place.
+namespace {
+
+void* Allocate(size_t size) { return HeapAlloc(GetProcessHeap(), 0, size ? size : 1); }
+
+void Release(void* block) {
+  if (block) HeapFree(GetProcessHeap(), 0, block);
+}
+
+}  // namespace
+
+void* operator new(size_t size) {
+  if (void* block = Allocate(size)) return block;
+  RaiseRuntimeFailure(RuntimeFailure::OutOfMemory, KV_CALLER_ADDRESS());
+}
+
+void* operator new[](size_t size) {
+  if (void* block = Allocate(size)) return block;
+  RaiseRuntimeFailure(RuntimeFailure::OutOfMemory, KV_CALLER_ADDRESS());
+}
+
+void* operator new(size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void* operator new[](size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void operator delete(void* block) noexcept { Release(block); }
+void operator delete[](void* block) noexcept { Release(block); }
+void operator delete(void* block, size_t) noexcept { Release(block); }
+void operator delete[](void* block, size_t) noexcept { Release(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { Release(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { Release(block); }

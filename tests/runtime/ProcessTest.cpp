@@ -33,11 +33,30 @@ std::string ErrorBox(const std::string& className, const std::string& message,
          message + " | 1";
 }
 
-// Its faults must reach the program's own handlers, not the sanitizer's.
-const std::map<std::string, std::string> kOwnFaults = {
-    {"ASAN_OPTIONS", "handle_segv=0:handle_sigfpe=0"}};
+class Process : public WatchRunFixture {
+ protected:
+  // Its faults and failed allocations are the program's to report; what a
+  // sanitizer says about them goes to a file.
+  std::string Probe(const std::string& mode, bool withAddresses = false) {
+    const std::string options = "handle_segv=0:handle_sigfpe=0:allocator_may_return_null=1";
+    const std::string log = ":log_path=" + (machine.Root() / "asan").string();
+    return Ending(*Start({mode}, "", REPORT_PROBE, {{"ASAN_OPTIONS", options + log}}),
+                  withAddresses);
+  }
 
-class Process : public WatchRunFixture {};
+  // The program started last, once it has its handler for Ctrl-C (bit 1).
+  static pid_t ProgramCatchingInterrupts() {
+    std::ifstream children("/proc/self/task/" + std::to_string(gettid()) + "/children");
+    pid_t program = 0;
+    children >> program;
+    const std::regex caught("SigCgt:\\s*[0-9a-f]*[2367abef]\n");
+    const auto started = std::chrono::steady_clock::now();
+    while (!std::regex_search(ReadFile("/proc/" + std::to_string(program) + "/status"), caught) &&
+           std::chrono::steady_clock::now() - started < std::chrono::seconds(60)) {
+    }
+    return program;
+  }
+};
 
 TEST_F(Process, EveryWayOfEndingShowsItsBoxAndExitCode) {
   const std::pair<const char*, std::string> rows[] = {
@@ -51,17 +70,16 @@ TEST_F(Process, EveryWayOfEndingShowsItsBoxAndExitCode) {
       {"out-of-memory", ErrorBox("EOutOfMemory", "Zu wenig Arbeitsspeicher.")},
       {"runtime-error", "Error: Runtime error   2 at # | 2"},
   };
-  for (const auto& [mode, ending] : rows)
-    EXPECT_EQ(Ending(*Start({mode}, "", REPORT_PROBE, kOwnFaults)), ending);
+  for (const auto& [mode, ending] : rows) EXPECT_EQ(Probe(mode), ending);
 }
 
 // The run-time error of the probe shows where its allocating function starts.
 TEST_F(Process, ExhaustedMemoryIsReportedWhereTheAllocatingCallReturns) {
   const auto shown = [this](const std::string& mode) {
-    const std::string ending = Ending(*Start({mode}, "", REPORT_PROBE, kOwnFaults), true);
+    const std::string ending = Probe(mode, true);
     std::smatch address;
-    EXPECT_TRUE(std::regex_search(ending, address, std::regex(" ([0-9A-F]{8})[.\n| ]")));
-    return address.empty() ? 0 : std::stoull(address[1], nullptr, 16);
+    const bool found = std::regex_search(ending, address, std::regex(" ([0-9A-F]{8})[.\n| ]"));
+    return found ? std::stoull(address[1], nullptr, 16) : 0;
   };
   const auto failed = shown("out-of-memory"), start = shown("runtime-error");
   EXPECT_GT(failed, start);
@@ -90,21 +108,6 @@ TEST_F(Process, EveryAllocationMayFailWithoutLosingTheReport) {
   }
 }
 
-// The program started last, once it has its handler for Ctrl-C.
-pid_t ProgramCatchingInterrupts() {
-  std::ifstream children("/proc/self/task/" + std::to_string(gettid()) + "/children");
-  pid_t program = 0;
-  children >> program;
-  const auto started = std::chrono::steady_clock::now();
-  for (std::string line; std::chrono::steady_clock::now() - started < std::chrono::seconds(60);) {
-    std::ifstream status("/proc/" + std::to_string(program) + "/status");
-    while (std::getline(status, line) && line.rfind("SigCgt:", 0) != 0) {
-    }
-    if (status && (std::stoull(line.substr(7), nullptr, 16) >> (SIGINT - 1)) & 1) break;
-  }
-  return program;
-}
-
 // Ctrl-C at random moments of a run over a hive of some MB: the run ends
 // normally, or with the EControlC box, or, in the microseconds before
 // exception support starts, with the run-time error 217.
@@ -124,12 +127,13 @@ TEST_F(Process, CtrlCAtAnyMomentIsReported) {
     const pid_t program = ProgramCatchingInterrupts();
     std::this_thread::sleep_for(std::uniform_real_distribution<double>(0, 1)(random) * runTime);
     kill(program, SIGINT);
-    ++endings[Ending(*session)];
+    // Interrupted in the C library, say, a dynamic build shows its module.
+    ++endings[std::regex_replace(Ending(*session), std::regex("Modul \\S+ bei"), "Modul # bei")];
   }
   for (const auto& [ending, count] : endings) {
     std::cout << count << " runs: " << ending << "\n";
     EXPECT_TRUE(ending == "0" || ending == "Error: Runtime error 217 at # | 217" ||
-                ending == ErrorBox("EControlC", "Strg+C gedr\374ckt.", "keyvigil"));
+                ending == ErrorBox("EControlC", "Strg+C gedr\374ckt.", "#"));
   }
 }
 
@@ -137,14 +141,15 @@ TEST_F(Process, CtrlCAtAnyMomentIsReported) {
 // from the first of LC_ALL, LC_CTYPE and LANG that is set and not empty.
 TEST_F(Process, TheTerminalGetsItsCharacterSet) {
   WriteRun({{"Upd\344ter\200\201", "C:\\u.exe"}});
-  const std::string asIs =
-      "\nWARNUNG - \304NDERUNG DER REGISTRY\n\nWarnung!\n\nIn diesem Registry Key hat eine "
-      "Ver\344nderung statt gefunden:\n" +
-      kRunLine + "\n\nEin Eintrag ist neu hinzu gekommen:\nUpd\344ter\\x80\\x81\n\n";
-  const std::string utf8 =
-      "\nWARNUNG - \xC3\x84NDERUNG DER REGISTRY\n\nWarnung!\n\nIn diesem Registry Key hat eine "
-      "Ver\xC3\xA4nderung statt gefunden:\n" +
-      kRunLine + "\n\nEin Eintrag ist neu hinzu gekommen:\nUpd\xC3\xA4ter\xE2\x82\xAC\\x81\n\n";
+  const auto box = [](const char* capitalUmlaut, const char* umlaut, const char* name) {
+    return std::string("\nWARNUNG - ") + capitalUmlaut +
+           "NDERUNG DER REGISTRY\n\nWarnung!\n\nIn diesem Registry Key hat eine Ver" + umlaut +
+           "nderung statt gefunden:\n" + kRunLine + "\n\nEin Eintrag ist neu hinzu gekommen:\n" +
+           name + "\n\nMit dem Wert:\nC:\\u.exe\n\n\nWollen Sie den Eintrag wieder entfernen?\n" +
+           "[J]a/[N]ein? ";
+  };
+  const std::string utf8 = box("\xC3\x84", "\xC3\xA4", "Upd\xC3\xA4ter\xE2\x82\xAC\\x81");
+  const std::string asIs = box("\304", "\344", "Upd\344ter\\x80\\x81");
   const std::array<const char*, 4> rows[] = {
       {"", "", "C.UTF-8", "utf8"},          {"", "", "de_DE.UTF-8", "utf8"},
       {"", "de_DE.utf8@euro", "C", "utf8"}, {"C", "", "de_DE.UTF-8", ""},
@@ -155,12 +160,9 @@ TEST_F(Process, TheTerminalGetsItsCharacterSet) {
                                              {"LC_ALL", lcAll},
                                              {"LC_CTYPE", lcCtype},
                                              {"LANG", lang}});
-    TerminalBox box;
-    ASSERT_TRUE(run.NextBox(box)) << run.Output();
-    EXPECT_EQ(run.Output(), (*isUtf8 ? utf8 : asIs) +
-                                "Mit dem Wert:\nC:\\u.exe\n\n\nWollen Sie den Eintrag wieder "
-                                "entfernen?\n[J]a/[N]ein? ")
-        << lcAll << "|" << lcCtype << "|" << lang;
+    TerminalBox shown;
+    ASSERT_TRUE(run.NextBox(shown)) << run.Output();
+    EXPECT_EQ(run.Output(), *isUtf8 ? utf8 : asIs) << lcAll << "|" << lcCtype << "|" << lang;
   }
 }
 

@@ -11,9 +11,9 @@ namespace {
 
 const char* mode = "";
 
-// Touches the block, or the call becomes a jump and returns to the caller's
-// caller.
-[[gnu::noinline]] void AllocateTooMuch() {
+// Asks for more than there is. It touches the block, or the call becomes a
+// jump and returns to the caller's caller.
+[[gnu::noinline]] void Allocate() {
   *static_cast<volatile char*>(::operator new(SIZE_MAX / 2)) = 0;
 }
 
@@ -37,7 +37,7 @@ const char* mode = "";
   } else if (strcmp(mode, "stack-overflow") == 0) {
     Recurse(0);
   } else if (strcmp(mode, "out-of-memory") == 0) {
-    AllocateTooMuch();
+    Allocate();
   }
   ShutDownProcess();
 }
@@ -47,8 +47,7 @@ const char* mode = "";
 int main(int argc, char** argv) {
   if (argc > 1) mode = argv[1];
   // Shows where the allocating function starts.
-  if (strcmp(mode, "runtime-error") == 0) {
-    EndWithRuntimeError(2, reinterpret_cast<void*>(&AllocateTooMuch));
-  }
+  if (strcmp(mode, "runtime-error") == 0)
+    EndWithRuntimeError(2, reinterpret_cast<void*>(&Allocate));
   RunProgram(Fail);
 }
