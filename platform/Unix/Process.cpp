@@ -214,7 +214,11 @@ HMODULE LoadLibraryExA(LPCSTR, HANDLE, DWORD) {
 BOOL FreeLibrary(HMODULE) { return TRUE; }
 
 LPTOP_LEVEL_EXCEPTION_FILTER SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter) {
-  // An alternate stack, so that a stack overflow can still be reported.
+  // An alternate stack, so that a stack overflow can still be reported; only
+  // the faults of an exhausted stack use it. A sanitizer's runtime, asked to
+  // unpoison the stack for a report that never returns, allocates to find
+  // the thread's own stack when it runs on another one: a deadlock when
+  // Ctrl-C came in the middle of an allocation.
   static char alternateStack[64 * 1024];
   static bool installed = false;
   if (!installed) {
@@ -222,14 +226,14 @@ LPTOP_LEVEL_EXCEPTION_FILTER SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_F
     stack.ss_sp = alternateStack;
     stack.ss_size = sizeof(alternateStack);
     sigaltstack(&stack, nullptr);
-    struct sigaction action {};
-    action.sa_sigaction = OnSignal;
-    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
     // A fault while its signal is blocked kills the process unreported, and
     // the mask is inherited from whoever started the program.
     sigset_t faults;
     sigemptyset(&faults);
     for (int signal : kFaultSignals) {
+      struct sigaction action {};
+      action.sa_sigaction = OnSignal;
+      action.sa_flags = SA_SIGINFO | (signal == SIGSEGV || signal == SIGBUS ? SA_ONSTACK : 0);
       sigaction(signal, &action, nullptr);
       sigaddset(&faults, signal);
     }
