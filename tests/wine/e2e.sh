@@ -341,7 +341,7 @@ scenario_language_file() {
   set_value "$RUN" Count 31 REG_DWORD
   start_program "$WINE" 'C:\KeyVigil.exe'
   answer_box "$caption" ok "$(language_error_text EConvertError \
-    "Format '%s' ungültig oder nicht kompatibel (DEU %y).")"
+    "Format '%y' ungültig oder nicht kompatibel mit Argument.")"
   expect_exit 1
 }
 
