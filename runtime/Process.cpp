@@ -30,7 +30,7 @@ struct {
                                   const void* faultAddress);
 void (*reportHook)(const char*, Exception*, const void*) = nullptr;
 Exception* (*systemFaultTranslator)(const EXCEPTION_RECORD&) = nullptr;
-void (*internalFailureHook)(RuntimeFailure, const void*) = nullptr;
+void (*internalFailureHook)(const void*) = nullptr;
 
 EOutOfMemory* outOfMemory = nullptr;
 EInvalidPointer* invalidPointer = nullptr;
@@ -82,7 +82,7 @@ void ShutDownCore() {
   TakePendingResult();
 }
 
-void RaisePreallocated(RuntimeFailure, const void* address) { RaiseAt(outOfMemory, address); }
+void RaiseOutOfMemoryException(const void* address) { RaiseAt(outOfMemory, address); }
 
 void StartSystemUtilities() {
   outOfMemory = new EOutOfMemory(LoadMessage(SOutOfMemory));
@@ -90,7 +90,7 @@ void StartSystemUtilities() {
   ReserveSystemFaultMessages();
   reportHook = ReportUnhandled;
   systemFaultTranslator = TranslateSystemFault;
-  internalFailureHook = RaisePreallocated;
+  internalFailureHook = RaiseOutOfMemoryException;
 }
 
 void ShutDownSystemUtilities() {
@@ -256,11 +256,6 @@ void EndWithRuntimeError(uint32_t number, const void* address) {
   EndWithCode(number);
 }
 
-void RaiseRuntimeFailure(RuntimeFailure reason, const void* address) {
-  if (internalFailureHook) internalFailureHook(reason, address);
-  EndWithRuntimeError(kOutOfMemoryRuntimeError, address);
-}
-
 void RunProgram(void (*body)()) {
   try {
     StartRuntime();
@@ -275,10 +270,16 @@ void RunProgram(void (*body)()) {
 }
 
 // The memory manager: every C++ allocation, the program's and the standard
-// library's, comes from the process heap, and one that fails is raised where
-// the allocating call returns to. In this file, which every program links,
-// so that a sanitizer's runtime does not take their place.
+// library's, comes from the process heap, and one that fails is a memory
+// failure where the allocating call returns to. In this file, which every
+// program links, so that a sanitizer's runtime does not take their place.
 namespace {
+
+// With exception support the preallocated exception, else run-time error 203.
+[[noreturn]] void RaiseOutOfMemory(const void* address) {
+  if (internalFailureHook) internalFailureHook(address);
+  EndWithRuntimeError(kOutOfMemoryRuntimeError, address);
+}
 
 void* Allocate(size_t size) { return HeapAlloc(GetProcessHeap(), 0, size ? size : 1); }
 
@@ -290,12 +291,12 @@ void Release(void* block) {
 
 void* operator new(size_t size) {
   if (void* block = Allocate(size)) return block;
-  RaiseRuntimeFailure(RuntimeFailure::OutOfMemory, KV_CALLER_ADDRESS());
+  RaiseOutOfMemory(KV_CALLER_ADDRESS());
 }
 
 void* operator new[](size_t size) {
   if (void* block = Allocate(size)) return block;
-  RaiseRuntimeFailure(RuntimeFailure::OutOfMemory, KV_CALLER_ADDRESS());
+  RaiseOutOfMemory(KV_CALLER_ADDRESS());
 }
 
 void* operator new(size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }

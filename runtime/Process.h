@@ -14,11 +14,6 @@ void StartRuntime();
 [[noreturn]] void EndWithCode(uint32_t code);
 [[noreturn]] void EndWithRuntimeError(uint32_t number, const void* address);
 
-// How the runtime's own checks fail: with exception support the preallocated
-// exception raised at the address, without it the run-time error.
-enum class RuntimeFailure { OutOfMemory = 1 };
-[[noreturn]] void RaiseRuntimeFailure(RuntimeFailure reason, const void* address);
-
 // The entry point's whole work: the runtime started and the body run under
 // the top-level handler. Does not return.
 [[noreturn]] void RunProgram(void (*body)());

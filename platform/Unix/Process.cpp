@@ -49,8 +49,8 @@ char programPath[4096];
 uintptr_t stackLow = 0;
 uintptr_t stackHigh = 0;
 
-// An unlimited stack has no guard region of its own: its overflow is an
-// access violation.
+// An unlimited stack leaves the range of the exhausted stack empty: its
+// overflow is reported as an access violation.
 [[gnu::constructor]] void CaptureProcess() {
   dl_iterate_phdr(
       [](dl_phdr_info* info, size_t, void*) {
@@ -215,7 +215,7 @@ BOOL FreeLibrary(HMODULE) { return TRUE; }
 
 LPTOP_LEVEL_EXCEPTION_FILTER SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter) {
   // An alternate stack, so that a stack overflow can still be reported; only
-  // the faults of an exhausted stack use it. A sanitizer's runtime, asked to
+  // the fault of an exhausted stack uses it. A sanitizer's runtime, asked to
   // unpoison the stack for a report that never returns, allocates to find
   // the thread's own stack when it runs on another one: a deadlock when
   // Ctrl-C came in the middle of an allocation.
@@ -233,7 +233,7 @@ LPTOP_LEVEL_EXCEPTION_FILTER SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_F
     for (int signal : kFaultSignals) {
       struct sigaction action {};
       action.sa_sigaction = OnSignal;
-      action.sa_flags = SA_SIGINFO | (signal == SIGSEGV || signal == SIGBUS ? SA_ONSTACK : 0);
+      action.sa_flags = SA_SIGINFO | (signal == SIGSEGV ? SA_ONSTACK : 0);
       sigaction(signal, &action, nullptr);
       sigaddset(&faults, signal);
     }
