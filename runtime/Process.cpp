@@ -272,7 +272,9 @@ void RunProgram(void (*body)()) {
 // The memory manager: every C++ allocation, the program's and the standard
 // library's, comes from the process heap, and one that fails is a memory
 // failure where the allocating call returns to. In this file, which every
-// program links, so that a sanitizer's runtime does not take their place.
+// program links, so that a sanitizer's runtime does not take their place;
+// never inlined, so that a tool that replaces the allocator (valgrind)
+// replaces both halves.
 namespace {
 
 // With exception support the preallocated exception, else run-time error 203.
@@ -289,21 +291,29 @@ void Release(void* block) {
 
 }  // namespace
 
-void* operator new(size_t size) {
+[[gnu::noinline]] void* operator new(size_t size) {
   if (void* block = Allocate(size)) return block;
   RaiseOutOfMemory(KV_CALLER_ADDRESS());
 }
 
-void* operator new[](size_t size) {
+[[gnu::noinline]] void* operator new[](size_t size) {
   if (void* block = Allocate(size)) return block;
   RaiseOutOfMemory(KV_CALLER_ADDRESS());
 }
 
-void* operator new(size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void* operator new[](size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void operator delete(void* block) noexcept { Release(block); }
-void operator delete[](void* block) noexcept { Release(block); }
-void operator delete(void* block, size_t) noexcept { Release(block); }
-void operator delete[](void* block, size_t) noexcept { Release(block); }
-void operator delete(void* block, const std::nothrow_t&) noexcept { Release(block); }
-void operator delete[](void* block, const std::nothrow_t&) noexcept { Release(block); }
+[[gnu::noinline]] void* operator new(size_t size, const std::nothrow_t&) noexcept {
+  return Allocate(size);
+}
+[[gnu::noinline]] void* operator new[](size_t size, const std::nothrow_t&) noexcept {
+  return Allocate(size);
+}
+[[gnu::noinline]] void operator delete(void* block) noexcept { Release(block); }
+[[gnu::noinline]] void operator delete[](void* block) noexcept { Release(block); }
+[[gnu::noinline]] void operator delete(void* block, size_t) noexcept { Release(block); }
+[[gnu::noinline]] void operator delete[](void* block, size_t) noexcept { Release(block); }
+[[gnu::noinline]] void operator delete(void* block, const std::nothrow_t&) noexcept {
+  Release(block);
+}
+[[gnu::noinline]] void operator delete[](void* block, const std::nothrow_t&) noexcept {
+  Release(block);
+}
