@@ -1,7 +1,7 @@
 #include <cstring>
 
 #include "Exceptions.h"
-#include "MessageIds.h"
+#include "Messages.h"
 #include "Process.h"
 
 namespace {
@@ -13,12 +13,6 @@ const char* FileNameOf(const char* path) {
     if (*p == '\\' || *p == '/') name = p + 1;
   }
   return name;
-}
-
-// Reads a text of the string table into a fixed buffer, as LoadMessage
-// would but without allocating.
-void LoadInto(uint16_t id, char* buffer, int size) {
-  if (LoadStringA(GetModuleHandleA(nullptr), id, buffer, size) <= 0) buffer[0] = 0;
 }
 
 }  // namespace
@@ -40,7 +34,7 @@ size_t ComposeErrorText(const char* className, const Exception* object, const vo
   const size_t messageLength = strlen(message);
   const char* ending = messageLength > 0 && message[messageLength - 1] != '.' ? "." : "";
   char templ[256];
-  LoadInto(SExceptionBoxText, templ, sizeof(templ));
+  LoadMessageInto(SExceptionBoxText, templ, sizeof(templ));
   return FillTemplateInto(
       buffer, size, templ,
       {className, FileNameOf(modulePath), TemplateArgument::Address(shown), message, ending});

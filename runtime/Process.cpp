@@ -15,6 +15,7 @@ namespace {
 
 constexpr uint16_t kStartupControlWord = 0x1332;
 constexpr uint32_t kUncaughtRuntimeError = 217;
+constexpr uint32_t kOutOfMemoryRuntimeError = 203;
 
 uint32_t exitCode = 0;
 struct {
@@ -29,10 +30,13 @@ struct {
                                   const void* faultAddress);
 void (*reportHook)(const char*, Exception*, const void*) = nullptr;
 Exception* (*systemFaultTranslator)(const EXCEPTION_RECORD&) = nullptr;
-Exception* (*outOfMemoryHook)() = nullptr;
+void (*internalFailureHook)(const void*) = nullptr;
 
 EOutOfMemory* outOfMemory = nullptr;
 EInvalidPointer* invalidPointer = nullptr;
+// A system fault may have interrupted the memory manager itself: after its
+// report nothing is freed any more.
+bool reportingSystemFault = false;
 HMODULE languageModule = nullptr;
 uint16_t controlWord = kStartupControlWord;
 
@@ -78,20 +82,22 @@ void ShutDownCore() {
   TakePendingResult();
 }
 
-Exception* PreallocatedOutOfMemory() { return outOfMemory; }
+void RaiseOutOfMemoryException(const void* address) { RaiseAt(outOfMemory, address); }
 
 void StartSystemUtilities() {
   outOfMemory = new EOutOfMemory(LoadMessage(SOutOfMemory));
   invalidPointer = new EInvalidPointer(LoadMessage(SInvalidPointer));
+  ReserveSystemFaultMessages();
   reportHook = ReportUnhandled;
   systemFaultTranslator = TranslateSystemFault;
-  outOfMemoryHook = PreallocatedOutOfMemory;
+  internalFailureHook = RaiseOutOfMemoryException;
 }
 
 void ShutDownSystemUtilities() {
   reportHook = nullptr;
   systemFaultTranslator = nullptr;
-  outOfMemoryHook = nullptr;
+  internalFailureHook = nullptr;
+  if (reportingSystemFault) return;
   for (EHeapException* preallocated :
        {static_cast<EHeapException*>(outOfMemory), static_cast<EHeapException*>(invalidPointer)}) {
     if (!preallocated) continue;
@@ -143,9 +149,7 @@ void ShowErrorBox(const char* className, Exception* object, const void* faultAdd
   char text[1024];
   char caption[64];
   ComposeErrorText(className, object, faultAddress, text, sizeof(text));
-  if (LoadStringA(GetModuleHandleA(nullptr), SExceptionBoxCaption, caption, sizeof(caption)) <= 0) {
-    caption[0] = 0;
-  }
+  LoadMessageInto(SExceptionBoxCaption, caption, sizeof(caption));
   MessageBoxA(nullptr, text, caption, MB_OK | MB_ICONERROR | MB_TASKMODAL);
 }
 
@@ -168,6 +172,7 @@ void ReportUnhandled(const char* className, Exception* object, const void* fault
 LONG WINAPI SystemFaultFilter(EXCEPTION_POINTERS* pointers) {
   const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
   LoadControlWord();
+  reportingSystemFault = true;
   if (systemFaultTranslator && reportHook) {
     Exception* object = systemFaultTranslator(record);
     reportHook(object->ClassName(), object, record.ExceptionAddress);
@@ -257,13 +262,58 @@ void RunProgram(void (*body)()) {
     body();
   } catch (Exception* object) {
     TopLevelHandler(object->ClassName(), object, object->faultAddress);
-  } catch (const std::bad_alloc&) {
-    Exception* memory = outOfMemoryHook ? outOfMemoryHook() : nullptr;
-    if (!memory) EndWithRuntimeError(203, nullptr);
-    TopLevelHandler(memory->ClassName(), memory, nullptr);
   } catch (...) {
     const std::type_info* type = abi::__cxa_current_exception_type();
     TopLevelHandler(type ? type->name() : "", nullptr, nullptr);
   }
   EndWithCode(0);
+}
+
+// The memory manager: every C++ allocation, the program's and the standard
+// library's, comes from the process heap, and one that fails is a memory
+// failure where the allocating call returns to. In this file, which every
+// program links, so that a sanitizer's runtime does not take their place;
+// never inlined, so that a tool that replaces the allocator (valgrind)
+// replaces both halves.
+namespace {
+
+// With exception support the preallocated exception, else run-time error 203.
+[[noreturn]] void RaiseOutOfMemory(const void* address) {
+  if (internalFailureHook) internalFailureHook(address);
+  EndWithRuntimeError(kOutOfMemoryRuntimeError, address);
+}
+
+void* Allocate(size_t size) { return HeapAlloc(GetProcessHeap(), 0, size ? size : 1); }
+
+void Release(void* block) {
+  if (block) HeapFree(GetProcessHeap(), 0, block);
+}
+
+}  // namespace
+
+[[gnu::noinline]] void* operator new(size_t size) {
+  if (void* block = Allocate(size)) return block;
+  RaiseOutOfMemory(KV_CALLER_ADDRESS());
+}
+
+[[gnu::noinline]] void* operator new[](size_t size) {
+  if (void* block = Allocate(size)) return block;
+  RaiseOutOfMemory(KV_CALLER_ADDRESS());
+}
+
+[[gnu::noinline]] void* operator new(size_t size, const std::nothrow_t&) noexcept {
+  return Allocate(size);
+}
+[[gnu::noinline]] void* operator new[](size_t size, const std::nothrow_t&) noexcept {
+  return Allocate(size);
+}
+[[gnu::noinline]] void operator delete(void* block) noexcept { Release(block); }
+[[gnu::noinline]] void operator delete[](void* block) noexcept { Release(block); }
+[[gnu::noinline]] void operator delete(void* block, size_t) noexcept { Release(block); }
+[[gnu::noinline]] void operator delete[](void* block, size_t) noexcept { Release(block); }
+[[gnu::noinline]] void operator delete(void* block, const std::nothrow_t&) noexcept {
+  Release(block);
+}
+[[gnu::noinline]] void operator delete[](void* block, const std::nothrow_t&) noexcept {
+  Release(block);
 }

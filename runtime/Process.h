@@ -26,6 +26,9 @@ void ComposeRuntimeErrorText(uint32_t number, const void* address,
                              char (&text)[kRuntimeErrorTextSize]);
 
 // The exception for a system fault; its run-time error number when there is
-// no exception support.
+// no exception support. The objects are made once and refilled in place, so
+// that a fault is translated without allocating; start-up reserves room for
+// their messages.
 Exception* TranslateSystemFault(const EXCEPTION_RECORD& record);
+void ReserveSystemFaultMessages();
 uint32_t RuntimeErrorNumberOf(DWORD faultCode);

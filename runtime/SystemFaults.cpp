@@ -6,32 +6,45 @@
 
 namespace {
 
+// A system fault may come while the memory manager holds its lock (Ctrl-C
+// at any instruction), so its exception is one of these, made before the
+// program runs, with its message filled into room reserved at start-up.
+EDivByZero divByZero("");
+ERangeError rangeError("");
+EIntOverflow intOverflow("");
+EInvalidOp invalidOp("");
+EZeroDivide zeroDivide("");
+EOverflow overflow("");
+EUnderflow underflow("");
+EAccessViolation accessViolation("");
+EPrivilege privilege("");
+EControlC controlC("");
+EStackOverflow stackOverflow("");
+EExternalException externalException("");
+
+constexpr size_t kMessageSize = 1024;
+
 struct FaultRow {
   DWORD code;
   uint16_t message;
   uint32_t runtimeError;
-  Exception* (*make)(uint16_t message);
+  EExternal* object;
 };
 
-template <typename T>
-Exception* Make(uint16_t message) {
-  return new T(message, {});
-}
-
 const FaultRow kFaults[] = {
-    {STATUS_INTEGER_DIVIDE_BY_ZERO, SDivByZero, 200, Make<EDivByZero>},
-    {STATUS_ARRAY_BOUNDS_EXCEEDED, SRangeError, 201, Make<ERangeError>},
-    {STATUS_INTEGER_OVERFLOW, SIntOverflow, 215, Make<EIntOverflow>},
-    {STATUS_FLOAT_INEXACT_RESULT, SInvalidOp, 207, Make<EInvalidOp>},
-    {STATUS_FLOAT_INVALID_OPERATION, SInvalidOp, 207, Make<EInvalidOp>},
-    {STATUS_FLOAT_STACK_CHECK, SInvalidOp, 207, Make<EInvalidOp>},
-    {STATUS_FLOAT_DIVIDE_BY_ZERO, SZeroDivide, 200, Make<EZeroDivide>},
-    {STATUS_FLOAT_OVERFLOW, SOverflow, 205, Make<EOverflow>},
-    {STATUS_FLOAT_UNDERFLOW, SUnderflow, 206, Make<EUnderflow>},
-    {STATUS_FLOAT_DENORMAL_OPERAND, SUnderflow, 206, Make<EUnderflow>},
-    {STATUS_PRIVILEGED_INSTRUCTION, SPrivilege, 218, Make<EPrivilege>},
-    {STATUS_CONTROL_C_EXIT, SControlC, 217, Make<EControlC>},
-    {STATUS_STACK_OVERFLOW, SStackOverflow, 202, Make<EStackOverflow>},
+    {STATUS_INTEGER_DIVIDE_BY_ZERO, SDivByZero, 200, &divByZero},
+    {STATUS_ARRAY_BOUNDS_EXCEEDED, SRangeError, 201, &rangeError},
+    {STATUS_INTEGER_OVERFLOW, SIntOverflow, 215, &intOverflow},
+    {STATUS_FLOAT_INEXACT_RESULT, SInvalidOp, 207, &invalidOp},
+    {STATUS_FLOAT_INVALID_OPERATION, SInvalidOp, 207, &invalidOp},
+    {STATUS_FLOAT_STACK_CHECK, SInvalidOp, 207, &invalidOp},
+    {STATUS_FLOAT_DIVIDE_BY_ZERO, SZeroDivide, 200, &zeroDivide},
+    {STATUS_FLOAT_OVERFLOW, SOverflow, 205, &overflow},
+    {STATUS_FLOAT_UNDERFLOW, SUnderflow, 206, &underflow},
+    {STATUS_FLOAT_DENORMAL_OPERAND, SUnderflow, 206, &underflow},
+    {STATUS_PRIVILEGED_INSTRUCTION, SPrivilege, 218, &privilege},
+    {STATUS_CONTROL_C_EXIT, SControlC, 217, &controlC},
+    {STATUS_STACK_OVERFLOW, SStackOverflow, 202, &stackOverflow},
 };
 
 constexpr uint32_t kAccessViolationError = 216;
@@ -44,11 +57,23 @@ const FaultRow* RowOf(DWORD code) {
   return nullptr;
 }
 
-Exception* AccessViolation(const EXCEPTION_RECORD& record) {
+// Fills the object's message in place: within its reserved room the string
+// keeps its buffer.
+EExternal* Filled(EExternal& object, uint16_t templateId,
+                  std::initializer_list<TemplateArgument> args) {
+  char templ[kMessageSize];
+  char text[kMessageSize];
+  LoadMessageInto(templateId, templ, sizeof(templ));
+  object.messageText.assign(text, FillTemplateInto(text, sizeof(text), templ, args));
+  return &object;
+}
+
+EExternal* AccessViolation(const EXCEPTION_RECORD& record) {
   const bool writing = record.NumberParameters > 0 && record.ExceptionInformation[0] != 0;
   const auto accessed =
       TemplateArgument::Address(record.NumberParameters > 1 ? record.ExceptionInformation[1] : 0);
-  const std::string kind = LoadMessage(writing ? SWriteAccess : SReadAccess);
+  char kind[64];
+  LoadMessageInto(writing ? SWriteAccess : SReadAccess, kind, sizeof(kind));
   const void* where = record.ExceptionAddress;
   char modulePath[MAX_PATH + 1];
   MEMORY_BASIC_INFORMATION region{};
@@ -59,24 +84,30 @@ Exception* AccessViolation(const EXCEPTION_RECORD& record) {
     for (const char* p = modulePath; *p; ++p) {
       if (*p == '\\' || *p == ':' || *p == '/') name = p + 1;
     }
-    return new EAccessViolation(SAccessViolationInModule, {where, name, kind, accessed});
+    return Filled(accessViolation, SAccessViolationInModule, {where, name, kind, accessed});
   }
-  return new EAccessViolation(SAccessViolation, {where, kind, accessed});
+  return Filled(accessViolation, SAccessViolation, {where, kind, accessed});
 }
 
 }  // namespace
 
+void ReserveSystemFaultMessages() {
+  for (const FaultRow& row : kFaults) row.object->messageText.reserve(kMessageSize);
+  accessViolation.messageText.reserve(kMessageSize);
+  externalException.messageText.reserve(kMessageSize);
+}
+
 Exception* TranslateSystemFault(const EXCEPTION_RECORD& record) {
-  Exception* exception = nullptr;
+  EExternal* exception = nullptr;
   if (record.ExceptionCode == STATUS_ACCESS_VIOLATION) {
     exception = AccessViolation(record);
   } else if (const FaultRow* row = RowOf(record.ExceptionCode)) {
-    exception = row->make(row->message);
+    exception = Filled(*row->object, row->message, {});
   } else {
-    exception =
-        new EExternalException(SExternalException, {static_cast<uint32_t>(record.ExceptionCode)});
+    exception = Filled(externalException, SExternalException,
+                       {static_cast<uint32_t>(record.ExceptionCode)});
   }
-  static_cast<EExternal*>(exception)->systemRecord = &record;
+  exception->systemRecord = &record;
   exception->faultAddress = record.ExceptionAddress;
   return exception;
 }

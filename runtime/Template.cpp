@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "Exceptions.h"
-#include "MessageIds.h"
+#include "Messages.h"
 
 namespace {
 
@@ -78,13 +78,15 @@ bool FillDirective(char letter, const TemplateArgument& argument, Sink& out) {
   }
 }
 
-[[noreturn]] void RaiseConvertError(uint16_t messageId, std::string_view directive) {
-  const std::string text(directive.substr(0, kMaxDirectiveBytes));
-  Raise(new EConvertError(messageId, {text}));
-}
+// Why the filler stopped: the message of the EConvertError and the directive
+// it names; no message when the template was filled.
+struct Refusal {
+  uint16_t messageId = 0;
+  std::string_view directive;
+};
 
 template <typename Sink>
-void Fill(Sink& out, std::string_view templ, std::initializer_list<TemplateArgument> args) {
+Refusal Fill(Sink& out, std::string_view templ, std::initializer_list<TemplateArgument> args) {
   const TemplateArgument* next = args.begin();
   for (size_t i = 0; i < templ.size(); ++i) {
     const size_t plain = templ.find('%', i);
@@ -101,26 +103,42 @@ void Fill(Sink& out, std::string_view templ, std::initializer_list<TemplateArgum
     }
     const std::string_view directive = templ.substr(i, 2);
     if (directive.size() < 2 || !std::isalpha(static_cast<unsigned char>(directive[1]))) {
-      RaiseConvertError(SInvalidFormat, directive);
+      return {SInvalidFormat, directive};
     }
-    if (next == args.end()) RaiseConvertError(SArgumentMissing, directive);
-    if (!FillDirective(directive[1], *next++, out)) RaiseConvertError(SInvalidFormat, directive);
+    if (next == args.end()) return {SArgumentMissing, directive};
+    if (!FillDirective(directive[1], *next++, out)) return {SInvalidFormat, directive};
     ++i;
   }
+  return {};
+}
+
+// The message of a refusal is a template of the string table too; one that a
+// language file spoilt is shown unfilled rather than refused again.
+std::string FilledOrAsIs(std::string_view templ, std::initializer_list<TemplateArgument> args) {
+  StringSink out;
+  if (Fill(out, templ, args).messageId) return std::string(templ);
+  return std::move(out.text);
 }
 
 }  // namespace
 
 std::string FillTemplate(std::string_view templ, std::initializer_list<TemplateArgument> args) {
   StringSink out;
-  Fill(out, templ, args);
+  const Refusal refusal = Fill(out, templ, args);
+  if (refusal.messageId) {
+    const std::string directive(refusal.directive.substr(0, kMaxDirectiveBytes));
+    Raise(new EConvertError(FilledOrAsIs(LoadMessage(refusal.messageId), {directive})));
+  }
   return std::move(out.text);
 }
 
 size_t FillTemplateInto(char* buffer, size_t size, std::string_view templ,
                         std::initializer_list<TemplateArgument> args) {
   BufferSink out{buffer, size - 1};
-  Fill(out, templ, args);
+  if (Fill(out, templ, args).messageId) {
+    out.length = 0;
+    out.Append(templ.data(), templ.size());
+  }
   buffer[out.length] = 0;
   return out.length;
 }

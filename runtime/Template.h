@@ -31,6 +31,7 @@ struct TemplateArgument {
 std::string FillTemplate(std::string_view templ, std::initializer_list<TemplateArgument> args);
 
 // The same into a fixed buffer of size bytes, cut to fit and zero-terminated;
-// returns the length. Allocates nothing while the template is sound.
+// returns the length. For the report path: it allocates nothing and never
+// raises; a template it cannot fill is copied unfilled.
 size_t FillTemplateInto(char* buffer, size_t size, std::string_view templ,
                         std::initializer_list<TemplateArgument> args);

@@ -1,125 +1,148 @@
 // The message box as a question on the controlling terminal. Without one it
 // cannot be shown: the text goes to standard error and a Yes/No box answers 0.
+// The error boxes come when memory is exhausted and from signal handlers, so
+// a box allocates nothing and calls nothing but write(2) and read(2): which
+// terminal and which character set is decided at start-up.
 #include <fcntl.h>
-#include <langinfo.h>
-#include <locale.h>
-#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 #include <unistd.h>
 
-#include <string>
+#include <initializer_list>
 
+#include "Cp1252.h"
 #include "Win32.h"
 
 namespace {
 
-// The Windows-1252 bytes 0x80 to 0x9F that are not Latin-1 controls.
-const char16_t kHighControls[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-                                    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+int terminal = -1;
+bool utf8 = false;
 
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
+// As the C library decides it: the codeset of the first of LC_ALL, LC_CTYPE
+// and LANG that is set and not empty. A static program cannot load the
+// locale's data to ask it.
+bool LocaleIsUtf8() {
+  for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    const char* locale = getenv(name);
+    if (!locale || !*locale) continue;
+    const char* dot = strchr(locale, '.');
+    if (!dot) return false;
+    const char* codeset = dot + 1;
+    const size_t length = strcspn(codeset, "@");
+    return (length == 5 && strncasecmp(codeset, "UTF-8", 5) == 0) ||
+           (length == 4 && strncasecmp(codeset, "utf8", 4) == 0);
   }
+  return false;
 }
 
-bool TerminalWantsUtf8() {
-  locale_t locale = newlocale(LC_CTYPE_MASK, "", nullptr);
-  if (!locale) return false;
-  const bool utf8 = strcmp(nl_langinfo_l(CODESET, locale), "UTF-8") == 0;
-  freelocale(locale);
-  return utf8;
+[[gnu::constructor]] void ChooseTerminal() {
+  terminal = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  utf8 = LocaleIsUtf8();
 }
+
+// Gathers a box in a fixed buffer and writes it out in pieces: a value name
+// alone may be 10,000 bytes long.
+class Output {
+ public:
+  explicit Output(int fd) : fd(fd) {}
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+  ~Output() { Flush(); }
+
+  void Put(char byte) {
+    if (used == sizeof(buffer)) Flush();
+    buffer[used++] = byte;
+  }
+  void Put(const char* bytes) {
+    while (*bytes) Put(*bytes++);
+  }
+  void Flush() {
+    for (size_t done = 0; done < used;) {
+      const ssize_t count = write(fd, buffer + done, used - done);
+      if (count <= 0) break;
+      done += static_cast<size_t>(count);
+    }
+    used = 0;
+  }
+
+ private:
+  int fd;
+  char buffer[512];
+  size_t used = 0;
+};
 
 // A registry value name or data may hold any byte. A Windows box shows a
 // control byte as a glyph at worst, but a terminal obeys it: an escape
 // sequence could clear the prompt or repaint it with an innocent text. So
-// every control byte but the line breaks and the tab is shown as \xNN.
-bool IsTerminalControl(unsigned char byte, bool utf8) {
-  return (byte < 0x20 && byte != '\n' && byte != '\t') || byte == 0x7F ||
-         (!utf8 && byte >= 0x80 && byte < 0xA0);
+// every control character but the line feed and the tab is shown as \xNN,
+// on a UTF-8 terminal the C1 controls that Windows-1252's five undefined
+// bytes stand for too.
+void PutShown(Output& out, unsigned char byte) {
+  const char16_t unit = utf8 ? UnicodeOfCp1252(byte) : byte;
+  if ((unit < 0x20 && unit != '\n' && unit != '\t') || (unit >= 0x7F && unit < 0xA0)) {
+    static const char kHex[] = "0123456789ABCDEF";
+    out.Put('\\');
+    out.Put('x');
+    out.Put(kHex[byte >> 4]);
+    out.Put(kHex[byte & 0xF]);
+  } else if (!utf8 || unit < 0x80) {
+    out.Put(static_cast<char>(byte));
+  } else if (unit < 0x800) {
+    out.Put(static_cast<char>(0xC0 | (unit >> 6)));
+    out.Put(static_cast<char>(0x80 | (unit & 0x3F)));
+  } else {
+    out.Put(static_cast<char>(0xE0 | (unit >> 12)));
+    out.Put(static_cast<char>(0x80 | ((unit >> 6) & 0x3F)));
+    out.Put(static_cast<char>(0x80 | (unit & 0x3F)));
+  }
 }
 
-// The text as the terminal shows it: every CR, LF or CR LF a line break.
-std::string ForTerminal(const char* text) {
-  const bool utf8 = TerminalWantsUtf8();
-  std::string out;
+// Every CR, LF or CR LF of the text is a line break.
+void PutText(Output& out, const char* text) {
   for (const char* p = text; *p; ++p) {
-    const auto byte = static_cast<unsigned char>(*p);
-    if (byte == '\r') {
-      out += '\n';
+    if (*p == '\r') {
+      out.Put('\n');
       if (p[1] == '\n') ++p;
-    } else if (IsTerminalControl(byte, utf8)) {
-      char shown[5];
-      snprintf(shown, sizeof(shown), "\\x%02X", byte);
-      out += shown;
-    } else if (!utf8 || byte < 0x80) {
-      out += *p;
-    } else if (byte < 0xA0) {
-      AppendUtf8(out, kHighControls[byte - 0x80] ? kHighControls[byte - 0x80] : 0xFFFD);
     } else {
-      AppendUtf8(out, byte);
+      PutShown(out, static_cast<unsigned char>(*p));
     }
   }
-  return out;
 }
 
-void WriteAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t count = write(fd, text.data() + done, text.size() - done);
-    if (count <= 0) return;
-    done += static_cast<size_t>(count);
+// Reads one line and keeps its first byte; false at the end of input before
+// any byte of a line.
+bool ReadAnswer(char& first) {
+  first = 0;
+  bool any = false;
+  char byte;
+  while (read(terminal, &byte, 1) == 1) {
+    if (byte == '\n') return true;
+    if (!any) first = byte;
+    any = true;
   }
-}
-
-// One line of input; false at the end of input.
-bool ReadLine(int fd, std::string& line) {
-  line.clear();
-  char c;
-  for (;;) {
-    const ssize_t count = read(fd, &c, 1);
-    if (count <= 0) return !line.empty();
-    if (c == '\n') return true;
-    line += c;
-  }
-}
-
-int AskOnTerminal(int terminal, bool yesNo) {
-  std::string line;
-  for (;;) {
-    WriteAll(terminal, yesNo ? "[J]a/[N]ein? " : "[OK] ");
-    const bool answered = ReadLine(terminal, line);
-    if (!yesNo) return IDOK;
-    if (!answered) return 0;
-    const char first = line.empty() ? 0 : line[0];
-    if (strchr("jJyY", first) && first) return IDYES;
-    if (first == 'n' || first == 'N') return IDNO;
-  }
+  return any;
 }
 
 }  // namespace
 
 int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
   const bool yesNo = (type & MB_TYPEMASK) == MB_YESNO;
-  const std::string shown = "\n" + ForTerminal(caption ? caption : "Error") + "\n\n" +
-                            ForTerminal(text ? text : "") + "\n";
-  const int terminal = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (terminal < 0) {
-    WriteAll(STDERR_FILENO, shown);
-    return yesNo ? 0 : IDOK;
+  Output out(terminal >= 0 ? terminal : STDERR_FILENO);
+  out.Put('\n');
+  PutText(out, caption ? caption : "Error");
+  out.Put("\n\n");
+  PutText(out, text ? text : "");
+  out.Put('\n');
+  if (terminal < 0) return yesNo ? 0 : IDOK;
+  for (;;) {
+    out.Put(yesNo ? "[J]a/[N]ein? " : "[OK] ");
+    out.Flush();
+    char first;
+    const bool answered = ReadAnswer(first);
+    if (!yesNo) return IDOK;
+    if (!answered) return 0;
+    if (first && strchr("jJyY", first)) return IDYES;
+    if (first == 'n' || first == 'N') return IDNO;
   }
-  WriteAll(terminal, shown);
-  const int answer = AskOnTerminal(terminal, yesNo);
-  close(terminal);
-  return answer;
 }

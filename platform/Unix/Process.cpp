@@ -1,13 +1,16 @@
 // The process frame on Linux: modules are the loaded ELF objects, system
-// faults arrive as signals, and the message box speaks on the terminal.
+// faults arrive as signals. A report may run in a signal handler, where the
+// C library may not be asked (dl_iterate_phdr takes a lock): what it needs to
+// know of the process is taken at start-up.
 #include <link.h>
 #include <signal.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <iterator>
 
 #include "Win32.h"
 
@@ -33,39 +36,47 @@ LoadedObject ObjectOf(const dl_phdr_info& info) {
   return object;
 }
 
-// Finds the object that holds the address, or the one loaded at the base.
-struct ObjectSearch {
-  uintptr_t address;
-  uintptr_t base;
-  LoadedObject found;
-};
+// The kernel keeps this much unmapped below a stack that may grow.
+constexpr uintptr_t kStackGuardGap = 1 << 20;
 
-bool FindObject(uintptr_t address, uintptr_t base, LoadedObject& object) {
-  ObjectSearch search{address, base, {}};
-  const int found = dl_iterate_phdr(
-      [](dl_phdr_info* info, size_t, void* context) {
-        auto* search = static_cast<ObjectSearch*>(context);
-        const LoadedObject candidate = ObjectOf(*info);
-        const bool holds = search->address >= candidate.base && search->address < candidate.end;
-        if (!holds && search->base != candidate.base) return 0;
-        search->found = candidate;
-        return 1;
+// The objects loaded at start-up, the program first (KeyVigil loads none
+// later), and the program's path. Below the main thread's stack, down to
+// where its limit and the gap under it end, a fault means that the stack is
+// exhausted.
+LoadedObject loadedObjects[64];
+size_t loadedObjectCount = 0;
+char programPath[4096];
+uintptr_t stackLow = 0;
+uintptr_t stackHigh = 0;
+
+// An unlimited stack leaves the range of the exhausted stack empty: its
+// overflow is reported as an access violation.
+[[gnu::constructor]] void CaptureProcess() {
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void*) {
+        loadedObjects[loadedObjectCount++] = ObjectOf(*info);
+        return loadedObjectCount == std::size(loadedObjects) ? 1 : 0;
       },
-      &search);
-  object = search.found;
-  return found != 0;
+      nullptr);
+  const ssize_t length = readlink("/proc/self/exe", programPath, sizeof(programPath) - 1);
+  programPath[std::max<ssize_t>(length, 0)] = 0;
+  char nearTheTop;
+  stackHigh = reinterpret_cast<uintptr_t>(&nearTheTop);
+  stackLow = stackHigh;
+  rlimit limit{};
+  if (getrlimit(RLIMIT_STACK, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+    stackLow -= std::min<uintptr_t>(stackHigh, limit.rlim_cur + kStackGuardGap);
+  }
 }
 
-// The first object reported is the program itself.
-uintptr_t ProgramBase() {
-  uintptr_t base = 0;
-  dl_iterate_phdr(
-      [](dl_phdr_info* info, size_t, void* context) {
-        *static_cast<uintptr_t*>(context) = ObjectOf(*info).base;
-        return 1;
-      },
-      &base);
-  return base;
+uintptr_t ProgramBase() { return loadedObjects[0].base; }
+
+template <typename Match>
+const LoadedObject* FindObject(Match match) {
+  const LoadedObject* begin = loadedObjects;
+  const LoadedObject* end = begin + loadedObjectCount;
+  const LoadedObject* found = std::find_if(begin, end, match);
+  return found == end ? nullptr : found;
 }
 
 DWORD CopyName(const char* name, LPSTR fileName, DWORD size) {
@@ -80,7 +91,11 @@ LPTOP_LEVEL_EXCEPTION_FILTER faultFilter = nullptr;
 
 DWORD FaultCodeOf(int signal, const siginfo_t& info) {
   switch (signal) {
-    case SIGSEGV:
+    case SIGSEGV: {
+      const auto address = reinterpret_cast<uintptr_t>(info.si_addr);
+      return address >= stackLow && address < stackHigh ? STATUS_STACK_OVERFLOW
+                                                        : STATUS_ACCESS_VIOLATION;
+    }
     case SIGBUS:
       return STATUS_ACCESS_VIOLATION;
     case SIGILL:
@@ -158,10 +173,12 @@ SIZE_T VirtualQuery(LPCVOID address, PMEMORY_BASIC_INFORMATION buffer, SIZE_T le
   const auto page = reinterpret_cast<uintptr_t>(address) & ~uintptr_t{0xFFF};
   buffer->BaseAddress = reinterpret_cast<PVOID>(page);
   buffer->State = MEM_FREE;
-  LoadedObject object;
-  if (address && FindObject(reinterpret_cast<uintptr_t>(address), UINTPTR_MAX, object)) {
-    buffer->AllocationBase = reinterpret_cast<PVOID>(object.base);
-    buffer->RegionSize = object.end - page;
+  const auto at = reinterpret_cast<uintptr_t>(address);
+  const LoadedObject* object =
+      FindObject([at](const LoadedObject& o) { return at >= o.base && at < o.end; });
+  if (object) {
+    buffer->AllocationBase = reinterpret_cast<PVOID>(object->base);
+    buffer->RegionSize = object->end - page;
     buffer->State = MEM_COMMIT;
   }
   return sizeof(*buffer);
@@ -176,20 +193,16 @@ HMODULE GetModuleHandleA(LPCSTR moduleName) {
 }
 
 DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
-  LoadedObject object;
-  const bool program = !module || reinterpret_cast<uintptr_t>(module) == ProgramBase();
-  if (program) {
-    char path[4096];
-    const ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);
-    if (length <= 0) return 0;
-    path[length] = 0;
-    return CopyName(path, fileName, size);
+  if (!module || reinterpret_cast<uintptr_t>(module) == ProgramBase()) {
+    return *programPath ? CopyName(programPath, fileName, size) : 0;
   }
-  if (!FindObject(0, reinterpret_cast<uintptr_t>(module), object) || !*object.name) {
+  const auto base = reinterpret_cast<uintptr_t>(module);
+  const LoadedObject* object = FindObject([base](const LoadedObject& o) { return o.base == base; });
+  if (!object || !*object->name) {
     SetLastError(ERROR_INVALID_HANDLE);
     return 0;
   }
-  return CopyName(object.name, fileName, size);
+  return CopyName(object->name, fileName, size);
 }
 
 // There are no language resource files on Linux.
@@ -201,7 +214,11 @@ HMODULE LoadLibraryExA(LPCSTR, HANDLE, DWORD) {
 BOOL FreeLibrary(HMODULE) { return TRUE; }
 
 LPTOP_LEVEL_EXCEPTION_FILTER SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter) {
-  // An alternate stack, so that a stack overflow can still be reported.
+  // An alternate stack, so that a stack overflow can still be reported; only
+  // the fault of an exhausted stack uses it. A sanitizer's runtime, asked to
+  // unpoison the stack for a report that never returns, allocates to find
+  // the thread's own stack when it runs on another one: a deadlock when
+  // Ctrl-C came in the middle of an allocation.
   static char alternateStack[64 * 1024];
   static bool installed = false;
   if (!installed) {
@@ -209,14 +226,14 @@ LPTOP_LEVEL_EXCEPTION_FILTER SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_F
     stack.ss_sp = alternateStack;
     stack.ss_size = sizeof(alternateStack);
     sigaltstack(&stack, nullptr);
-    struct sigaction action {};
-    action.sa_sigaction = OnSignal;
-    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
     // A fault while its signal is blocked kills the process unreported, and
     // the mask is inherited from whoever started the program.
     sigset_t faults;
     sigemptyset(&faults);
     for (int signal : kFaultSignals) {
+      struct sigaction action {};
+      action.sa_sigaction = OnSignal;
+      action.sa_flags = SA_SIGINFO | (signal == SIGSEGV ? SA_ONSTACK : 0);
       sigaction(signal, &action, nullptr);
       sigaddset(&faults, signal);
     }
@@ -228,10 +245,9 @@ LPTOP_LEVEL_EXCEPTION_FILTER SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_F
   return previous;
 }
 
-void ExitProcess(UINT exitCode) {
-  fflush(nullptr);
-  _exit(static_cast<int>(exitCode));
-}
+// As on Windows, the C library's buffers are not flushed: the end may come
+// from a signal handler, where their lock may be held.
+void ExitProcess(UINT exitCode) { _exit(static_cast<int>(exitCode)); }
 
 int GetKeyboardType(int typeFlag) { return typeFlag == 0 ? 4 : 0; }
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 namespace {
@@ -9,5 +10,5 @@ int OpenFile(const char* path, int flags, mode_t mode) { return ::open(path, fla
 }  // namespace
 
 UnixSyscalls unixSyscalls = {
-    OpenFile, ::read, ::write, ::close, ::fsync, ::ftruncate, ::lseek, ::rename, ::unlink,
+    OpenFile, ::read, ::write, ::close, ::fsync, ::ftruncate, ::lseek, ::rename, ::unlink, ::malloc,
 };

@@ -1,7 +1,8 @@
 // Every system call the Linux stand-ins make that can fail on a real machine
 // goes through this table, so a test can make one fail on purpose (a full
-// disk at the Nth write, a failed read or close) by swapping an entry, as
-// SQLite's os_unix.c does. The program itself never changes it.
+// disk at the Nth write, a failed read or close, no memory from the Nth
+// allocation on) by swapping an entry, as SQLite's os_unix.c does. The
+// program itself never changes it.
 #pragma once
 
 #include <sys/types.h>
@@ -16,6 +17,7 @@ struct UnixSyscalls {
   off_t (*lseek)(int fd, off_t offset, int whence);
   int (*rename)(const char* from, const char* to);
   int (*unlink)(const char* path);
+  void* (*malloc)(size_t size);
 };
 
 extern UnixSyscalls unixSyscalls;

@@ -1,17 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <memory>
+#include <tuple>
 
 #include "Exceptions.h"
 #include "Process.h"
 
 namespace {
 
-std::string ErrorText(const char* className, const Exception* object, const void* address,
-                      size_t size = 1024) {
-  std::vector<char> buffer(size);
-  const size_t length = ComposeErrorText(className, object, address, buffer.data(), size);
-  return std::string(buffer.data(), length);
+std::string ErrorText(const char* className, const Exception* object, const void* address) {
+  char buffer[1024];
+  return std::string(buffer, ComposeErrorText(className, object, address, buffer, sizeof(buffer)));
 }
 
 // The name this test program runs under, as the box shows it.
@@ -22,139 +20,92 @@ std::string ProgramName() {
   return name.substr(name.find_last_of("\\/") + 1);
 }
 
+std::string Hex(const void* address) {
+  char digits[32];
+  snprintf(digits, sizeof(digits), "%08llX",
+           static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(address)));
+  return digits;
+}
+
+// Where the code lies in its module.
+std::string Shown(const char* address) {
+  MEMORY_BASIC_INFORMATION region{};
+  EXPECT_EQ(VirtualQuery(address, &region, sizeof(region)), sizeof(region));
+  return Hex(address - reinterpret_cast<uintptr_t>(region.AllocationBase));
+}
+
 [[gnu::noinline]] void SomeCode() {}
+const auto kSomeCode = reinterpret_cast<const char*>(&SomeCode) + 1;
+const auto kNowhere = reinterpret_cast<const void*>(uintptr_t{0x5000});
+const std::string kInvalidOp = "Ung\374ltige Gleitkommaoperation";
 
 TEST(ErrorReport, TheBoxNamesClassModuleAddressAndMessage) {
-  const EInOutError error("Dateizugriff verweigert");
-  const auto address = reinterpret_cast<const char*>(&SomeCode) + 1;
-  const std::string text = ErrorText(error.ClassName(), &error, address);
-  const std::string head = "Exception EInOutError in Modul " + ProgramName() + " bei ";
-  ASSERT_EQ(text.substr(0, head.size()), head) << text;
-  const std::string digits = text.substr(head.size(), 8);
-  EXPECT_EQ(digits.find_first_not_of("0123456789ABCDEF"), std::string::npos) << text;
-  EXPECT_EQ(text.substr(head.size() + 8), ".\nDateizugriff verweigert.");
-
-  MEMORY_BASIC_INFORMATION region{};
-  ASSERT_EQ(VirtualQuery(address, &region, sizeof(region)), sizeof(region));
-  EXPECT_EQ(
-      std::stoull(digits, nullptr, 16),
-      reinterpret_cast<uintptr_t>(address) - reinterpret_cast<uintptr_t>(region.AllocationBase))
-      << "shown relative to the module's load address";
-}
-
-TEST(ErrorReport, AFullStopIsAddedOnlyWhereItIsMissing) {
-  const Exception ends("Schon ein Satz.");
-  const Exception empty("");
-  const std::string endsText = ErrorText("Exception", &ends, nullptr);
-  EXPECT_EQ(endsText.substr(endsText.find('\n')), "\nSchon ein Satz.");
-  const std::string emptyText = ErrorText("Exception", &empty, nullptr);
-  EXPECT_EQ(emptyText.back(), '\n');
-  const std::string foreign = ErrorText("St9bad_cast", nullptr, nullptr);
-  EXPECT_EQ(foreign.substr(0, 22), "Exception St9bad_cast ");
-  EXPECT_EQ(foreign.back(), '\n') << "an object of another class shows no message";
-}
-
-TEST(ErrorReport, AnAddressInNoModuleIsShownAgainstTheProgram) {
-  const Exception error("x");
-  EXPECT_NE(ErrorText("Exception", &error, nullptr).find(" bei 00000000.\n"), std::string::npos);
-  const auto nowhere = reinterpret_cast<const void*>(uintptr_t{0x5000});
-  const std::string text = ErrorText("Exception", &error, nowhere);
-  EXPECT_NE(text.find("in Modul " + ProgramName() + " bei 00004000.\n"), std::string::npos) << text;
-}
-
-TEST(ErrorReport, ALongMessageIsCutAtTheBuffer) {
-  const Exception error(std::string(2000, 'm'));
-  const std::string text = ErrorText("Exception", &error, nullptr);
+  // A null message: an object of another class.
+  const std::tuple<const char*, const char*, const void*, std::string> rows[] = {
+      {"EInOutError", "Dateizugriff verweigert", kSomeCode,
+       " bei " + Shown(kSomeCode) + ".\nDateizugriff verweigert."},
+      {"Exception", "Schon ein Satz.", nullptr, " bei 00000000.\nSchon ein Satz."},
+      {"Exception", "", kNowhere, " bei 00004000.\n"},
+      {"St9bad_cast", nullptr, nullptr, " bei 00000000.\n"},
+  };
+  for (const auto& [className, message, address, expected] : rows) {
+    const Exception error(message ? message : "unseen");
+    EXPECT_EQ(ErrorText(className, message ? &error : nullptr, address),
+              "Exception " + std::string(className) + " in Modul " + ProgramName() + expected);
+  }
+  const Exception longMessage(std::string(2000, 'm'));
+  const std::string text = ErrorText("Exception", &longMessage, nullptr);
   EXPECT_EQ(text.size(), 1023u);
   EXPECT_EQ(text.back(), 'm');
 }
 
 TEST(ErrorReport, RuntimeErrorNumbersStandRightAligned) {
-  const auto address = reinterpret_cast<const char*>(&SomeCode);
-  MEMORY_BASIC_INFORMATION region{};
-  ASSERT_EQ(VirtualQuery(address, &region, sizeof(region)), sizeof(region));
-  char shown[16];
-  snprintf(shown, sizeof(shown), "%08llX",
-           static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(address) -
-                                           reinterpret_cast<uintptr_t>(region.AllocationBase)));
-  char text[kRuntimeErrorTextSize];
-  ComposeRuntimeErrorText(2, address, text);
-  EXPECT_EQ(std::string(text), std::string("Runtime error   2 at ") + shown);
-  ComposeRuntimeErrorText(217, address, text);
-  EXPECT_EQ(std::string(text), std::string("Runtime error 217 at ") + shown);
-  ComposeRuntimeErrorText(1117, address, text);
-  EXPECT_EQ(std::string(text), std::string("Runtime error1117 at ") + shown);
-}
-
-struct FaultRow {
-  DWORD code;
-  const char* className;
-  const char* message;
-  uint32_t runtimeError;
-};
-
-TEST(ErrorReport, EverySystemFaultHasItsClassMessageAndNumber) {
-  const FaultRow rows[] = {
-      {STATUS_INTEGER_DIVIDE_BY_ZERO, "EDivByZero", "Division durch Null", 200},
-      {STATUS_ARRAY_BOUNDS_EXCEEDED, "ERangeError",
-       "Fehler bei Bereichspr\xFC"
-       "fung",
-       201},
-      {STATUS_INTEGER_OVERFLOW, "EIntOverflow",
-       "Integer\xFC"
-       "berlauf",
-       215},
-      {STATUS_FLOAT_INEXACT_RESULT, "EInvalidOp", "Ung\xFCltige Gleitkommaoperation", 207},
-      {STATUS_FLOAT_INVALID_OPERATION, "EInvalidOp", "Ung\xFCltige Gleitkommaoperation", 207},
-      {STATUS_FLOAT_STACK_CHECK, "EInvalidOp", "Ung\xFCltige Gleitkommaoperation", 207},
-      {STATUS_FLOAT_DIVIDE_BY_ZERO, "EZeroDivide", "Gleitkommadivision durch Null", 200},
-      {STATUS_FLOAT_OVERFLOW, "EOverflow",
-       "Gleitkomma\xFC"
-       "berlauf",
-       205},
-      {STATUS_FLOAT_UNDERFLOW, "EUnderflow", "Gleitkommaunterlauf", 206},
-      {STATUS_FLOAT_DENORMAL_OPERAND, "EUnderflow", "Gleitkommaunterlauf", 206},
-      {STATUS_PRIVILEGED_INSTRUCTION, "EPrivilege", "Privilegierte Anweisung", 218},
-      {STATUS_CONTROL_C_EXIT, "EControlC",
-       "Strg+C gedr\xFC"
-       "ckt",
-       217},
-      {STATUS_STACK_OVERFLOW, "EStackOverflow",
-       "Stack-\xDC"
-       "berlauf",
-       202},
-      {0xC0000008, "EExternalException", "Externe Exception C0000008", 255},
-  };
-  for (const FaultRow& row : rows) {
-    EXCEPTION_RECORD record{};
-    record.ExceptionCode = row.code;
-    std::unique_ptr<Exception> exception(TranslateSystemFault(record));
-    EXPECT_STREQ(exception->ClassName(), row.className) << std::hex << row.code;
-    EXPECT_EQ(exception->messageText, row.message);
-    EXPECT_EQ(static_cast<EExternal*>(exception.get())->systemRecord, &record);
-    EXPECT_EQ(RuntimeErrorNumberOf(row.code), row.runtimeError);
+  const std::pair<uint32_t, const char*> rows[] = {{2, "Runtime error   2 at "},
+                                                   {217, "Runtime error 217 at "},
+                                                   {1117, "Runtime error1117 at "}};
+  for (const auto& [number, head] : rows) {
+    char text[kRuntimeErrorTextSize];
+    ComposeRuntimeErrorText(number, kSomeCode, text);
+    EXPECT_EQ(std::string(text), head + Shown(kSomeCode));
   }
-  EXPECT_EQ(RuntimeErrorNumberOf(STATUS_ACCESS_VIOLATION), 216u);
 }
 
-TEST(ErrorReport, AccessViolationsNameTheAccessAndTheModule) {
-  EXCEPTION_RECORD record{};
-  record.ExceptionCode = STATUS_ACCESS_VIOLATION;
-  record.NumberParameters = 2;
-  record.ExceptionAddress = reinterpret_cast<PVOID>(&SomeCode);
-  std::unique_ptr<Exception> reading(TranslateSystemFault(record));
-  char where[32];
-  snprintf(where, sizeof(where), "%08llX",
-           static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(&SomeCode)));
-  EXPECT_EQ(reading->messageText, std::string("Zugriffsverletzung bei Adresse ") + where +
-                                      " in Modul '" + ProgramName() +
-                                      "'. Lesen von Adresse 00000000");
-  record.ExceptionInformation[0] = 1;
-  record.ExceptionInformation[1] = 0x10;
-  record.ExceptionAddress = reinterpret_cast<PVOID>(uintptr_t{0x5000});
-  std::unique_ptr<Exception> writing(TranslateSystemFault(record));
-  EXPECT_EQ(writing->messageText,
-            "Zugriffsverletzung bei Adresse 00005000. Schreiben von Adresse 00000010");
+// Each fault's class and message as "class: message", and its run-time
+// error number.
+TEST(ErrorReport, EverySystemFaultHasItsClassMessageAndNumber) {
+  const std::tuple<DWORD, ULONG_PTR, const void*, std::string, uint32_t> rows[] = {
+      {STATUS_INTEGER_DIVIDE_BY_ZERO, 0, kNowhere, "EDivByZero: Division durch Null", 200},
+      {STATUS_ARRAY_BOUNDS_EXCEEDED, 0, kNowhere, "ERangeError: Fehler bei Bereichspr\374fung",
+       201},
+      {STATUS_INTEGER_OVERFLOW, 0, kNowhere, "EIntOverflow: Integer\374berlauf", 215},
+      {STATUS_FLOAT_INEXACT_RESULT, 0, kNowhere, "EInvalidOp: " + kInvalidOp, 207},
+      {STATUS_FLOAT_INVALID_OPERATION, 0, kNowhere, "EInvalidOp: " + kInvalidOp, 207},
+      {STATUS_FLOAT_STACK_CHECK, 0, kNowhere, "EInvalidOp: " + kInvalidOp, 207},
+      {STATUS_FLOAT_DIVIDE_BY_ZERO, 0, kNowhere, "EZeroDivide: Gleitkommadivision durch Null", 200},
+      {STATUS_FLOAT_OVERFLOW, 0, kNowhere, "EOverflow: Gleitkomma\374berlauf", 205},
+      {STATUS_FLOAT_UNDERFLOW, 0, kNowhere, "EUnderflow: Gleitkommaunterlauf", 206},
+      {STATUS_FLOAT_DENORMAL_OPERAND, 0, kNowhere, "EUnderflow: Gleitkommaunterlauf", 206},
+      {STATUS_PRIVILEGED_INSTRUCTION, 0, kNowhere, "EPrivilege: Privilegierte Anweisung", 218},
+      {STATUS_CONTROL_C_EXIT, 0, kNowhere, "EControlC: Strg+C gedr\374ckt", 217},
+      {STATUS_STACK_OVERFLOW, 0, kNowhere, "EStackOverflow: Stack-\334berlauf", 202},
+      {0xC0000008, 0, kNowhere, "EExternalException: Externe Exception C0000008", 255},
+      {STATUS_ACCESS_VIOLATION, 0, kSomeCode,
+       "EAccessViolation: Zugriffsverletzung bei Adresse " + Hex(kSomeCode) + " in Modul '" +
+           ProgramName() + "'. Lesen von Adresse 00000000",
+       216},
+      {STATUS_ACCESS_VIOLATION, 1, kNowhere,
+       "EAccessViolation: Zugriffsverletzung bei Adresse 00005000. Schreiben von Adresse 00000010",
+       216},
+  };
+  for (const auto& [code, writing, address, expected, number] : rows) {
+    const EXCEPTION_RECORD record{
+        code, 0, nullptr, const_cast<void*>(address), 2, {writing, writing * 0x10}};
+    const Exception* exception = TranslateSystemFault(record);
+    EXPECT_EQ(exception->ClassName() + (": " + exception->messageText), expected);
+    EXPECT_EQ(static_cast<const EExternal*>(exception)->systemRecord, &record);
+    EXPECT_EQ(exception->faultAddress, address);
+    EXPECT_EQ(RuntimeErrorNumberOf(code), number) << expected;
+  }
 }
 
 }  // namespace

@@ -1,79 +1,169 @@
 // How the runtime ends a process: the error box and exit code 1 for an
-// uncaught exception or a system fault, the run-time error box, or nothing.
+// uncaught exception or a system fault, the run-time error box, or nothing;
+// and that it gets there with no memory left, from Ctrl-C at any moment, in
+// the terminal's character set.
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
-#include <regex>
+#include <array>
+#include <iostream>
+#include <random>
+#include <thread>
 
-#include "../support/TerminalSession.h"
+#include "../support/WatchRunFixture.h"
 
 namespace {
 
-struct Outcome {
-  std::vector<TerminalBox> boxes;
-  int exitCode;
-  std::string output;
+// How a run ended: each box but the prompts (answered No), then the exit
+// code; addresses masked unless they are asked for.
+std::string Ending(TerminalSession& run, bool withAddresses = false) {
+  std::string ending;
+  for (TerminalBox box; run.NextBox(box);) {
+    run.Answer(box.yesNo ? "n" : "");
+    if (!box.yesNo) ending += box.caption + ": " + box.text + " | ";
+  }
+  ending += std::to_string(run.ExitCode());
+  return withAddresses ? ending
+                       : std::regex_replace(ending, std::regex("\\b[0-9A-F]{8,16}\\b"), "#");
+}
+
+std::string ErrorBox(const std::string& className, const std::string& message,
+                     const std::string& module = "report_probe") {
+  return "Anwendungsfehler: Exception " + className + " in Modul " + module + " bei #.\n" +
+         message + " | 1";
+}
+
+class Process : public WatchRunFixture {
+ protected:
+  // Its faults and failed allocations are the program's to report; what a
+  // sanitizer says about them goes to a file.
+  std::string Probe(const std::string& mode, bool withAddresses = false) {
+    const std::string options = "handle_segv=0:handle_sigfpe=0:allocator_may_return_null=1";
+    const std::string log = ":log_path=" + (machine.Root() / "asan").string();
+    return Ending(*Start({mode}, "", REPORT_PROBE, {{"ASAN_OPTIONS", options + log}}),
+                  withAddresses);
+  }
+
+  // The program started last, once it has its handler for Ctrl-C (bit 1).
+  static pid_t ProgramCatchingInterrupts() {
+    std::ifstream children("/proc/self/task/" + std::to_string(gettid()) + "/children");
+    pid_t program = 0;
+    children >> program;
+    const std::regex caught("SigCgt:\\s*[0-9a-f]*[2367abef]\n");
+    const auto started = std::chrono::steady_clock::now();
+    while (!std::regex_search(ReadFile("/proc/" + std::to_string(program) + "/status"), caught) &&
+           std::chrono::steady_clock::now() - started < std::chrono::seconds(60)) {
+    }
+    return program;
+  }
 };
 
-Outcome RunProbe(const std::string& mode) {
-  TerminalSession run({REPORT_PROBE, mode},
-                      {{"LC_ALL", "C"}, {"ASAN_OPTIONS", "handle_segv=0:handle_sigfpe=0"}});
-  Outcome outcome;
-  TerminalBox box;
-  while (run.NextBox(box)) {
-    outcome.boxes.push_back(box);
-    run.Answer("");
+TEST_F(Process, EveryWayOfEndingShowsItsBoxAndExitCode) {
+  const std::pair<const char*, std::string> rows[] = {
+      {"normal", "0"},
+      {"raise", ErrorBox("EInOutError", "Dateizugriff verweigert.")},
+      {"null-write", ErrorBox("EAccessViolation",
+                              "Zugriffsverletzung bei Adresse # in Modul "
+                              "'report_probe'. Schreiben von Adresse #.")},
+      {"divide", ErrorBox("EDivByZero", "Division durch Null.")},
+      {"stack-overflow", ErrorBox("EStackOverflow", "Stack-\334berlauf.")},
+      {"out-of-memory", ErrorBox("EOutOfMemory", "Zu wenig Arbeitsspeicher.")},
+      {"runtime-error", "Error: Runtime error   2 at # | 2"},
+  };
+  for (const auto& [mode, ending] : rows) EXPECT_EQ(Probe(mode), ending);
+}
+
+// The run-time error of the probe shows where its allocating function starts.
+TEST_F(Process, ExhaustedMemoryIsReportedWhereTheAllocatingCallReturns) {
+  const auto shown = [this](const std::string& mode) {
+    const std::string ending = Probe(mode, true);
+    std::smatch address;
+    const bool found = std::regex_search(ending, address, std::regex(" ([0-9A-F]{8})[.\n| ]"));
+    return found ? std::stoull(address[1], nullptr, 16) : 0;
+  };
+  const auto failed = shown("out-of-memory"), start = shown("runtime-error");
+  EXPECT_GT(failed, start);
+  EXPECT_LT(failed, start + 64) << "not right after the call in the allocating function";
+}
+
+// Refuses every allocation from the Nth on, for every N up to the first that
+// the run never reaches: every run still ends in a box and its exit code.
+TEST_F(Process, EveryAllocationMayFailWithoutLosingTheReport) {
+  WriteRun({{"Updater", "C:\\u.exe"}});
+  SetValue(kRun, "Count", REG_DWORD, std::string("\x1F\0\0\0", 4));
+  for (int refuseFrom = 1;; ++refuseFrom) {
+    std::filesystem::remove(machine.Root() / "drive_c" / "KeyVigil.dat");
+    std::filesystem::remove(machine.Root() / "refused");
+    const std::string ending = Ending(
+        *Start({}, "", MEMORY_PROBE, {{"KEYVIGIL_REFUSE_FROM", std::to_string(refuseFrom)}}));
+    if (!std::filesystem::exists(machine.Root() / "refused")) {
+      EXPECT_EQ(ending, ErrorBox("ERegistryException", "Ung\374ltiger Datentyp f\374r 'Count'.",
+                                 "memory_probe"));
+      std::cout << "a whole run makes " << refuseFrom - 1 << " allocations\n";
+      return;
+    }
+    EXPECT_TRUE(ending == ErrorBox("EOutOfMemory", "Zu wenig Arbeitsspeicher.", "memory_probe") ||
+                ending == "Error: Runtime error 203 at # | 203")
+        << "refused from allocation " << refuseFrom << ": " << ending;
   }
-  outcome.exitCode = run.ExitCode();
-  outcome.output = run.Output();
-  return outcome;
 }
 
-void ExpectErrorBox(const Outcome& outcome, const std::string& pattern) {
-  ASSERT_EQ(outcome.boxes.size(), 1u) << outcome.output;
-  EXPECT_EQ(outcome.boxes[0].caption, "Anwendungsfehler");
-  EXPECT_FALSE(outcome.boxes[0].yesNo);
-  EXPECT_TRUE(std::regex_match(outcome.boxes[0].text, std::regex(pattern)))
-      << outcome.boxes[0].text;
-  EXPECT_EQ(outcome.exitCode, 1);
+// Ctrl-C at random moments of a run over a hive of some MB: the run ends
+// normally, or with the EControlC box, or, in the microseconds before
+// exception support starts, with the run-time error 217.
+TEST_F(Process, CtrlCAtAnyMomentIsReported) {
+  Values others;
+  for (int i = 0; i < 25000; ++i)
+    others.push_back({"v" + std::to_string(i), std::string(100, 'd')});
+  WriteHive(Section(kRun, {{"a", "C:\\a.exe"}}) + Section("Software\\Other", others));
+  WriteSnapshot("C:\\a.exe\r\n");
+  const auto begin = std::chrono::steady_clock::now();
+  ASSERT_EQ(Ending(*Start()), "0");
+  const auto runTime = std::chrono::steady_clock::now() - begin;
+  std::mt19937 random(7);
+  std::map<std::string, int> endings;
+  for (int run = 0; run < 200; ++run) {
+    const auto session = Start();
+    const pid_t program = ProgramCatchingInterrupts();
+    std::this_thread::sleep_for(std::uniform_real_distribution<double>(0, 1)(random) * runTime);
+    kill(program, SIGINT);
+    // Interrupted in the C library, say, a dynamic build shows its module.
+    ++endings[std::regex_replace(Ending(*session), std::regex("Modul \\S+ bei"), "Modul # bei")];
+  }
+  for (const auto& [ending, count] : endings) {
+    std::cout << count << " runs: " << ending << "\n";
+    EXPECT_TRUE(ending == "0" || ending == "Error: Runtime error 217 at # | 217" ||
+                ending == ErrorBox("EControlC", "Strg+C gedr\374ckt.", "#"));
+  }
 }
 
-TEST(Process, ANormalEndShowsNothingAndExitsWithZero) {
-  const Outcome outcome = RunProbe("normal");
-  EXPECT_TRUE(outcome.boxes.empty());
-  EXPECT_EQ(outcome.exitCode, 0);
-}
-
-TEST(Process, AnUncaughtExceptionShowsTheErrorBoxAndExitsWithOne) {
-  ExpectErrorBox(RunProbe("raise"),
-                 "Exception EInOutError in Modul report_probe bei [0-9A-F]{8}\\.\n"
-                 "Dateizugriff verweigert\\.");
-}
-
-TEST(Process, SystemFaultsAreReportedAsExceptions) {
-  ExpectErrorBox(RunProbe("null-write"),
-                 "Exception EAccessViolation in Modul report_probe bei [0-9A-F]{8}\\.\n"
-                 "Zugriffsverletzung bei Adresse [0-9A-F]{8,16} in Modul 'report_probe'\\. "
-                 "Schreiben von Adresse 00000000\\.");
-  ExpectErrorBox(RunProbe("divide"),
-                 "Exception EDivByZero in Modul report_probe bei [0-9A-F]{8}\\.\n"
-                 "Division durch Null\\.");
-}
-
-TEST(Process, ExhaustedMemoryIsReportedWithThePreallocatedException) {
-  ExpectErrorBox(RunProbe("bad-alloc"),
-                 "Exception EOutOfMemory in Modul report_probe bei 00000000\\.\n"
-                 "Zu wenig Arbeitsspeicher\\.");
-}
-
-TEST(Process, ARuntimeErrorShowsItsNumberAndExitsWithIt) {
-  const Outcome outcome = RunProbe("runtime-error");
-  ASSERT_EQ(outcome.boxes.size(), 1u);
-  EXPECT_EQ(outcome.boxes[0].caption, "Error");
-  EXPECT_TRUE(
-      std::regex_match(outcome.boxes[0].text, std::regex("Runtime error   2 at [0-9A-F]{8}")))
-      << outcome.boxes[0].text;
-  EXPECT_EQ(outcome.exitCode, 2);
+// The box in the terminal's character set, decided as the C library would
+// from the first of LC_ALL, LC_CTYPE and LANG that is set and not empty.
+TEST_F(Process, TheTerminalGetsItsCharacterSet) {
+  WriteRun({{"Upd\344ter\200\201", "C:\\u.exe"}});
+  const auto box = [](const char* capitalUmlaut, const char* umlaut, const char* name) {
+    return std::string("\nWARNUNG - ") + capitalUmlaut +
+           "NDERUNG DER REGISTRY\n\nWarnung!\n\nIn diesem Registry Key hat eine Ver" + umlaut +
+           "nderung statt gefunden:\n" + kRunLine + "\n\nEin Eintrag ist neu hinzu gekommen:\n" +
+           name + "\n\nMit dem Wert:\nC:\\u.exe\n\n\nWollen Sie den Eintrag wieder entfernen?\n" +
+           "[J]a/[N]ein? ";
+  };
+  const std::string utf8 = box("\xC3\x84", "\xC3\xA4", "Upd\xC3\xA4ter\xE2\x82\xAC\\x81");
+  const std::string asIs = box("\304", "\344", "Upd\344ter\\x80\\x81");
+  const std::array<const char*, 4> rows[] = {
+      {"", "", "C.UTF-8", "utf8"},          {"", "", "de_DE.UTF-8", "utf8"},
+      {"", "de_DE.utf8@euro", "C", "utf8"}, {"C", "", "de_DE.UTF-8", ""},
+      {"", "", "de_DE.ISO-8859-1", ""},     {"", "", "", ""},
+  };
+  for (const auto& [lcAll, lcCtype, lang, isUtf8] : rows) {
+    TerminalSession run({KEYVIGIL_PROGRAM}, {{"KEYVIGIL_ROOT", machine.Root().string()},
+                                             {"LC_ALL", lcAll},
+                                             {"LC_CTYPE", lcCtype},
+                                             {"LANG", lang}});
+    TerminalBox shown;
+    ASSERT_TRUE(run.NextBox(shown)) << run.Output();
+    EXPECT_EQ(run.Output(), *isUtf8 ? utf8 : asIs) << lcAll << "|" << lcCtype << "|" << lang;
+  }
 }
 
 }  // namespace

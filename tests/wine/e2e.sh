@@ -315,13 +315,34 @@ scenario_dword_value() {
   expect_values "$RUN" '"Count"=dword:0000001f'
 }
 
-# A language resource file beside the program serves the texts (the German
-# thread locale makes start-up look for KeyVigil.DEU).
+# The error box as the language file words it.
+language_error_text() { # class name, message
+  printf 'Ausnahme %s in Modul KeyVigil.exe bei ........\n%s' "$1" "$(ansi "$2")"
+}
+
+# A language resource file beside the program serves every text of the error
+# box (the German thread locale makes start-up look for KeyVigil.DEU): its
+# caption, its template and the message. A text the file lacks comes from the
+# program's own table; one of the file's that cannot be filled, and the
+# file's text for that failure that cannot be filled either, end in the box
+# as they are.
 scenario_language_file() {
+  local caption='Anwendungsfehler (DEU)'
   cp build/win64/tests/wine/KeyVigil.DEU "$drive_c/"
   mkdir "$drive_c/KeyVigil.dat"
   start_program "$WINE" 'C:\KeyVigil.exe'
-  answer_box "$ERROR_CAPTION" ok "$(error_text EInOutError 'Dateizugriff verweigert (DEU).')"
+  answer_box "$caption" ok "$(language_error_text EInOutError 'Dateizugriff verweigert (DEU).')"
+  expect_exit 1
+  rmdir "$drive_c/KeyVigil.dat"
+
+  start_program "$WINE" 'C:\KeyVigil.exe' 'C:\nowhere\KeyVigil.dat'
+  answer_box "$caption" ok "$(language_error_text EInOutError 'Ungültiger Dateiname.')"
+  expect_exit 1
+
+  set_value "$RUN" Count 31 REG_DWORD
+  start_program "$WINE" 'C:\KeyVigil.exe'
+  answer_box "$caption" ok "$(language_error_text EConvertError \
+    "Format '%y' ungültig oder nicht kompatibel mit Argument.")"
   expect_exit 1
 }
 
