@@ -25,7 +25,7 @@ std::multiset<std::string> LinesOf(const std::string& bytes) {
 // An append of 300 bytes to a last line without its line end, killed before
 // each of its write-related calls in turn: the next run's append never
 // merges with a torn piece, which it reports as vanished on its own.
-TEST_F(WatchRunFixture, AnAppendAfterAnOpenLineOrAKillMergesWithNoLine) {
+TEST_F(WatchRunFixture, AnAppendKilledOrNotAfterAnOpenLineMergesWithNoLine) {
   const std::string keep = "C:\\keep.exe", added = "C:\\" + std::string(297, 'n');
   int call = 1;
   for (int exitCode = -1; exitCode != 0; ++call) {
