@@ -32,13 +32,12 @@ TEST_F(ListSave, SaveReplacesTheFileWithExactlyTheJoinedText) {
   machine.Write("snap.dat", "old content that is longer than the new one\r\n");
   EXPECT_EQ(Save({"a", "", "b\rc\n"}, "snap.dat"), "a\r\n\r\nb\rc\n\r\n");
   EXPECT_EQ(Save({}, "snap.dat"), "");
-  EXPECT_EQ(Save({"new"}, "made.dat"), "new\r\n");
   EXPECT_EQ(Save({"new"}, "saved~"), "new\r\n");
   // The new file's path is never longer than the target's, so a path that
   // can be read can be rewritten.
   const std::string longest(259 - machine.Path("").size(), 'n');
   EXPECT_EQ(Save({"new"}, longest), "new\r\n");
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(machine.HostPath("")), {}), 4)
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(machine.HostPath("")), {}), 3)
       << "no new file is left beside the target";
 }
 

@@ -88,6 +88,7 @@ TEST_F(TextChannelTest, LinesEndAtCrOrCrLfAndDataAtTheEndMark) {
     }
     EXPECT_EQ(lines, test.lines);
     EXPECT_EQ(ReadLineText(channel), "");
+    CloseChannel(channel);
   }
   EXPECT_EQ(Check(), "");
 }
