@@ -69,7 +69,6 @@ TEST_F(TextChannelTest, LinesEndAtCrOrCrLfAndDataAtTheEndMark) {
     Lines lines;
   } cases[] = {{"", {}},
                {"a\r\nb\r\n", {"a", "b"}},
-               {"a\rb", {"a", "b"}},
                {"a\nb\r\n", {"a\nb"}},
                {"a\r\r\nb", {"a", "", "b"}},
                {std::string("a\0b", 3), {std::string("a\0b", 3)}},
@@ -123,7 +122,6 @@ TEST_F(TextChannelTest, AppendingCutsAtTheEndMarkAndEndsTheLastLine) {
                {"a\r", "a\rxyz\r\n"},
                {"a", "a\r\nxyz\r\n"},
                {"a\n", "a\n\r\nxyz\r\n"},
-               {"a\r\n\x1A", "a\r\nxyz\r\n"},
                {"ab\x1A\r\nlost\r\n\x1A", "ab\r\nxyz\r\n"},
                {"\x1A" + head + "\r\n", "\x1A" + head + "\r\nxyz\r\n"},
                {head + "\x1A" + l127, head + "\r\nxyz\r\n"},
@@ -148,7 +146,9 @@ TEST_F(TextChannelTest, WrongStatesLeaveTheirOwnCodesAndTheLastOneWins) {
 
   CreateForWriting(channel);
   EXPECT_TRUE(AtEndOfData(channel));
+  EXPECT_EQ(Check(), "104 E/A-Fehler 104");
   EXPECT_EQ(ReadLineText(channel), "");
+  EXPECT_EQ(Check(), "104 E/A-Fehler 104");
   SkipToNextLine(channel);
   EXPECT_EQ(Check(), "104 E/A-Fehler 104");
   WriteText(channel, "kept");
@@ -194,7 +194,7 @@ TEST_F(TextChannelTest, PathsThatDoNotFitAndDevicesAreRefused) {
     }
   }
   EXPECT_TRUE(std::filesystem::is_empty(scratch.HostPath("")));
-  BindPath(channel, path + std::string(1, '\0') + "ignored");
+  BindPath(channel, path + std::string(1, '\0') + std::string(300, 'i'));
   EXPECT_EQ(std::string(channel.pathName), path);
 }
 
@@ -215,6 +215,7 @@ TEST_F(TextChannelTest, PlatformFailuresLeaveCodesAndNoPartOfALine) {
   callsLeft = 1;
   EXPECT_EQ(ReadLineText(channel), "abc");
   EXPECT_EQ(Check(), "1117 E/A-Fehler 1117");
+  EXPECT_TRUE(AtEndOfData(channel)) << "a failed read is tried again, not the old buffer";
   unixSyscalls = saved;
 
   unixSyscalls.write = [](int fd, const void* buffer, size_t count) -> ssize_t {
@@ -231,6 +232,7 @@ TEST_F(TextChannelTest, PlatformFailuresLeaveCodesAndNoPartOfALine) {
     scratch.Write("t.txt", test.before);
     callsLeft = test.writes;
     EXPECT_EQ(Append(test.text), "112 E/A-Fehler 112|" + test.before) << test.writes;
+    EXPECT_EQ(channel.state, ChannelWriting) << "the close that failed to write keeps the file";
   }
   callsLeft = 1;
   EXPECT_EQ(Append("d"), "|b\r\nd\r\n");

@@ -34,7 +34,6 @@ class Snapshot : public ::testing::Test {
 TEST_F(Snapshot, LoadKeepsTheNonEmptyLinesInFileOrder) {
   EXPECT_EQ(Load("a\r\nb\r\n"), (Lines{"a", "b"}));
   EXPECT_EQ(Load("a\r\n\r\n\rb\r\nlast without end"), (Lines{"a", "b", "last without end"}));
-  EXPECT_EQ(Load("\r\n\r\n\r\n"), Lines{});
   EXPECT_EQ(LoadFrom("first.dat"), Lines{});
   EXPECT_EQ(machine.Read("first.dat"), "") << "a missing file is created empty";
 }
