@@ -1,4 +1,5 @@
-// Any snapshot file loads through the real channel, and what a rewrite of
+// Any snapshot file loads through the real channel; a line appended to it
+// loads back as a line of its own, merged with none; and what a rewrite of
 // the loaded list writes loads back as the same list.
 #include <cstdlib>
 
@@ -9,10 +10,12 @@
 
 namespace {
 
-bool Load(TStringList& lines) {
-  TTextChannel channel{};
+const char kPath[] = "C:\\fuzz.dat";
+const char kAppended[] = "C:\\appended.exe";
+
+bool Load(TTextChannel& channel, TStringList& lines) {
   try {
-    LoadSnapshot(channel, "C:\\fuzz.dat", lines);
+    LoadSnapshot(channel, kPath, lines);
     return true;
   } catch (Exception* failure) {
     ReleaseException(failure);
@@ -20,20 +23,32 @@ bool Load(TStringList& lines) {
   }
 }
 
+void ExpectSame(const TStringList& expected, TStringList& loaded, TTextChannel& channel) {
+  if (!Load(channel, loaded) || loaded.EntryCount() != expected.EntryCount()) abort();
+  for (int32_t position = 0; position < expected.EntryCount(); ++position) {
+    if (loaded.EntryAt(position) != expected.EntryAt(position)) abort();
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  WriteMachineFile("drive_c/fuzz.dat", std::string(reinterpret_cast<const char*>(data), size));
+  const std::string input(reinterpret_cast<const char*>(data), size);
+  WriteMachineFile("drive_c/fuzz.dat", input);
+  TTextChannel channel{};
   TStringList first;
-  if (!Load(first)) return 0;
+  if (!Load(channel, first)) return 0;
   for (int32_t position = 0; position < first.EntryCount(); ++position) {
     if (first.EntryAt(position).empty()) abort();
   }
-  RewriteSnapshot("C:\\fuzz.dat", first);
-  TStringList second;
-  if (!Load(second) || second.EntryCount() != first.EntryCount()) abort();
-  for (int32_t position = 0; position < first.EntryCount(); ++position) {
-    if (second.EntryAt(position) != first.EntryAt(position)) abort();
-  }
+  AppendSnapshotLine(channel, kAppended);
+  // An end mark before the last 128 bytes stays, and hides what follows it.
+  const size_t mark = input.find('\x1A');
+  if (mark == std::string::npos || mark + 128 >= size) first.AppendEntry(kAppended);
+  TStringList appended;
+  ExpectSame(first, appended, channel);
+  RewriteSnapshot(kPath, first);
+  TStringList rewritten;
+  ExpectSame(first, rewritten, channel);
   return 0;
 }

@@ -35,13 +35,40 @@ int64_t THandleStream::Seek(int64_t offset, SeekOrigin origin) {
   return (static_cast<int64_t>(high) << 32) | low;
 }
 
+namespace {
+
+// In the target's folder and no longer than its path, so that every path that
+// can be read can be rewritten too.
+std::string NewPathFor(const std::string& path) {
+  std::string newPath = path;
+  if (!newPath.empty()) newPath.back() = newPath.back() == '~' ? '_' : '~';
+  return newPath;
+}
+
+// Opens the target as creating it would, short of emptying it: a read-only
+// file, or one that another handle holds, must refuse the rewrite as it
+// refuses the create, not be renamed over.
+void CheckTarget(const std::string& path) {
+  const HANDLE target = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (target == INVALID_HANDLE_VALUE) Raise(new EFCreateError(SFCreateError, {path}));
+  const bool onDisk = GetFileType(target) == FILE_TYPE_DISK;
+  CloseHandle(target);
+  if (!onDisk) Raise(new EFCreateError(SFCreateError, {path}));
+}
+
+}  // namespace
+
 TFileStream::TFileStream(const std::string& path, uint16_t mode)
-    : THandleStream(INVALID_HANDLE_VALUE), targetPath(path), newPath(path + ".neu") {
-  if (mode == StreamModeCreate) {
-    fileHandle = CreateFileA(newPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  }
-  if (fileHandle == INVALID_HANDLE_VALUE) Raise(new EFCreateError(SFCreateError, {path}));
+    : THandleStream(INVALID_HANDLE_VALUE), targetPath(path), newPath(NewPathFor(path)) {
+  if (mode != StreamModeCreate) Raise(new EFCreateError(SFCreateError, {path}));
+  CheckTarget(path);
+  // A new file left by a killed run may be anything by now, a link to
+  // another file included: it goes, and nothing already there is written.
+  DeleteFileA(newPath.c_str());
+  fileHandle = CreateFileA(newPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (fileHandle == INVALID_HANDLE_VALUE) Raise(new EFCreateError(SFCreateError, {newPath}));
 }
 
 TFileStream::~TFileStream() {

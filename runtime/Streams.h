@@ -37,7 +37,9 @@ constexpr uint16_t StreamModeCreate = 0xFFFF;
 // A file made anew. So that a failure part-way can never leave the target
 // empty or half written, the stream writes a new file beside it, held without
 // sharing, and only Commit puts it in the target's place; a stream destroyed
-// without Commit removes the new file and leaves the target as it was.
+// without Commit removes the new file and leaves the target as it was. The
+// target must be a disk file that could be created: writable, and held by
+// no other handle.
 class TFileStream : public THandleStream {
  public:
   TFileStream(const std::string& path, uint16_t mode);

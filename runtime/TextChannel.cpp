@@ -14,13 +14,15 @@ namespace {
 constexpr uint8_t kEndMark = 0x1A;
 constexpr uint8_t kCarriageReturn = 0x0D;
 constexpr uint8_t kLineFeed = 0x0A;
+constexpr uint8_t kLineEnd[] = {kCarriageReturn, kLineFeed};
 constexpr size_t kPieceSize = 255;
 
 constexpr int32_t kNeverBound = 102;
 constexpr int32_t kNotOpen = 103;
 constexpr int32_t kNotReading = 104;
 constexpr int32_t kNotWriting = 105;
-// The code that names an invalid file name in the message table.
+// The code that names an invalid file name in the message table; also left
+// for a path that names no disk file.
 constexpr int32_t kUnfitPath = 3;
 
 thread_local int32_t pendingResult = 0;
@@ -60,27 +62,50 @@ void Open(TTextChannel& channel, ChannelState target) {
 
 // Old DOS editors ended a text file with 0x1A; new lines must follow the
 // text, not the mark, so the file is cut at the first one among its last
-// 128 bytes. Returns false with the platform's code in GetLastError.
+// 128 bytes. Sets writeStart to the length kept. These steps return false
+// with the platform's code in GetLastError.
 bool CutAtEndMark(TTextChannel& channel) {
   const HANDLE file = channel.platformHandle;
   const DWORD size = GetFileSize(file, nullptr);
   if (size == INVALID_FILE_SIZE) return false;
   const DWORD window = static_cast<DWORD>(sizeof channel.storage);
-  const LONG start = static_cast<LONG>(size >= window ? size - window : 0);
-  if (SetFilePointer(file, start, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) return false;
+  const DWORD start = size >= window ? size - window : 0;
+  if (SetFilePointer(file, static_cast<LONG>(start), nullptr, FILE_BEGIN) ==
+      INVALID_SET_FILE_POINTER) {
+    return false;
+  }
   DWORD count = 0;
   if (ReadFile(file, channel.storage, window, &count, nullptr) != TRUE) return false;
   const uint8_t* end = channel.storage + count;
   const uint8_t* mark = std::find(static_cast<const uint8_t*>(channel.storage), end, kEndMark);
+  channel.writeStart = start + static_cast<DWORD>(mark - channel.storage);
   if (mark == end) return true;
   const LONG back = static_cast<LONG>(mark - end);
   return SetFilePointer(file, back, nullptr, FILE_END) != INVALID_SET_FILE_POINTER &&
          SetEndOfFile(file) == TRUE;
 }
 
+// A last line without its line end (as editors save a file) would take the
+// appended text into it. A lone LF belongs to the line.
+bool EndLastLine(TTextChannel& channel) {
+  const DWORD length = std::min<DWORD>(channel.writeStart, 2);
+  if (length == 0) return true;
+  uint8_t tail[2] = {};
+  DWORD count = 0;
+  if (SetFilePointer(channel.platformHandle, -static_cast<LONG>(length), nullptr, FILE_END) ==
+          INVALID_SET_FILE_POINTER ||
+      ReadFile(channel.platformHandle, tail, length, &count, nullptr) != TRUE) {
+    return false;
+  }
+  const bool ended = tail[length - 1] == kCarriageReturn ||
+                     (length == 2 && tail[0] == kCarriageReturn && tail[1] == kLineFeed);
+  if (!ended) PutBytes(channel, kLineEnd, sizeof kLineEnd);
+  return true;
+}
+
 int32_t PrepareForAppending(TTextChannel& channel) {
   channel.state = ChannelWriting;
-  if (CutAtEndMark(channel)) return 0;
+  if (CutAtEndMark(channel) && EndLastLine(channel)) return 0;
   const int32_t code = static_cast<int32_t>(GetLastError());
   ReleaseHandle(channel);
   return code;
@@ -149,6 +174,7 @@ void OpenForAppending(TTextChannel& channel) { Open(channel, ChannelAppending); 
 int32_t FileOpenHandler(TTextChannel& channel) {
   channel.cursor = 0;
   channel.fill = 0;
+  channel.writeStart = 0;
   DWORD access = GENERIC_READ | GENERIC_WRITE;
   DWORD creation = OPEN_EXISTING;
   channel.transferHandler = DrainBuffer;
@@ -168,21 +194,13 @@ int32_t FileOpenHandler(TTextChannel& channel) {
     return static_cast<int32_t>(GetLastError());
   }
   channel.platformHandle = file;
-  if (channel.state == ChannelAppending) {
-    if (const int32_t code = PrepareForAppending(channel)) return code;
+  // Before a byte is read or written: a device such as COM1 would wait for
+  // ever on a read, NUL would swallow every accepted line.
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    ReleaseHandle(channel);
+    return kUnfitPath;
   }
-  if (channel.state == ChannelReading) return 0;
-  switch (GetFileType(file)) {
-    case FILE_TYPE_UNKNOWN:
-      CloseHandle(file);
-      channel.state = ChannelClosed;
-      return kNotWriting;
-    case FILE_TYPE_CHAR:
-      // A terminal or printer gets each line as it is ended.
-      channel.lineEndHandler = DrainBuffer;
-      break;
-  }
-  return 0;
+  return channel.state == ChannelAppending ? PrepareForAppending(channel) : 0;
 }
 
 int32_t FillBuffer(TTextChannel& channel) {
@@ -204,11 +222,17 @@ int32_t DrainBuffer(TTextChannel& channel) {
   if (count <= 0) return 0;
   channel.cursor = 0;
   DWORD written = 0;
-  if (!WriteFile(channel.platformHandle, channel.bufferRef, static_cast<DWORD>(count), &written,
-                 nullptr)) {
-    return static_cast<int32_t>(GetLastError());
+  if (WriteFile(channel.platformHandle, channel.bufferRef, static_cast<DWORD>(count), &written,
+                nullptr)) {
+    return 0;
   }
-  return 0;
+  const int32_t code = static_cast<int32_t>(GetLastError());
+  // The first part of a line would load as an accepted entry of its own: all
+  // that was written since the open is given up.
+  SetFilePointer(channel.platformHandle, static_cast<LONG>(channel.writeStart), nullptr,
+                 FILE_BEGIN);
+  SetEndOfFile(channel.platformHandle);
+  return code;
 }
 
 int32_t ReleaseHandle(TTextChannel& channel) {
@@ -297,7 +321,6 @@ void WriteText(TTextChannel& channel, std::string_view text) {
 }
 
 void WriteLineEnd(TTextChannel& channel) {
-  static const uint8_t kLineEnd[] = {kCarriageReturn, kLineFeed};
   PutBytes(channel, kLineEnd, sizeof kLineEnd);
   if (channel.state == ChannelWriting) {
     LeaveIfFailed(channel.lineEndHandler(channel));

@@ -34,13 +34,17 @@ struct TTextChannel {
   TChannelHandler closeHandler;
   char pathName[260];
   uint8_t storage[128];
+  // Writing: the file's length when it was opened (after the end-mark cut of
+  // an append); a failed write cuts the file back to it.
+  DWORD writeStart;
 };
 
 // The runtime's standard channels; bound to the empty path at start-up.
 extern TTextChannel standardInput, standardOutput;
 
 // A path that does not fit into pathName (more than 259 bytes before its
-// first zero byte) is not cut: every open of the channel then leaves 3.
+// first zero byte) is not cut: every open of the channel then leaves 3, as
+// does an open of anything but a disk file.
 void BindPath(TTextChannel& channel, std::string_view path);
 void OpenForReading(TTextChannel& channel);
 void CreateForWriting(TTextChannel& channel);

@@ -9,8 +9,10 @@ void LoadSnapshot(TTextChannel& channel, const std::string& readPath, TStringLis
     OpenForReading(channel);
     CheckPendingResult();
   } catch (Exception* failure) {
-    // Whatever kept the file from opening, the answer is a new empty file; if
-    // that fails too, its own code is the one worth reporting.
+    // Only a missing file is made anew: emptying one that is there but cannot
+    // be read now (held open by a backup, say) would lose every accepted entry.
+    const auto* error = dynamic_cast<EInOutError*>(failure);
+    if (error == nullptr || error->ioCode != ERROR_FILE_NOT_FOUND) throw;
     ReleaseException(failure);
     CreateForWriting(channel);
     CheckPendingResult();

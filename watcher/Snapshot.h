@@ -7,7 +7,7 @@
 class TStringList;
 
 // Fills the (cleared) list with the file's non-empty lines; a file that
-// cannot be opened is created empty.
+// does not exist is created empty.
 void LoadSnapshot(TTextChannel& channel, const std::string& readPath, TStringList& snapshot);
 // Adds one line at the end of the file the channel is bound to.
 void AppendSnapshotLine(TTextChannel& channel, const std::string& text);

@@ -173,11 +173,27 @@ BOOL ResolveDrivePath(std::string_view path, std::string& hostPath) {
   return TRUE;
 }
 
+// Windows takes these names for its devices in any folder, on any drive,
+// whatever follows a dot or a colon, in any letter case.
+bool IsDeviceName(std::string_view path) {
+  if (path.size() >= 2 && path[1] == ':') path.remove_prefix(2);
+  path.remove_prefix(path.find_last_of("\\/") + 1);
+  path = path.substr(0, path.find_first_of(".:"));
+  while (!path.empty() && path.back() == ' ') path.remove_suffix(1);
+  std::string name(path);
+  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (name == "CON" || name == "PRN" || name == "AUX" || name == "NUL") return true;
+  return name.size() == 4 && (name.starts_with("COM") || name.starts_with("LPT")) &&
+         name[3] >= '1' && name[3] <= '9';
+}
+
 // "X:\a\b" lies in the machine root's drive_x folder; any other path is a
-// host path, absolute or relative to the current folder.
+// host path, absolute or relative to the current folder. A device name is
+// refused: only CreateFileA opens devices.
 BOOL ResolvePath(LPCSTR path, std::string& hostPath) {
   const std::string_view text = path == nullptr ? "" : path;
   if (text.empty()) return Fail(ERROR_PATH_NOT_FOUND);
+  if (IsDeviceName(text)) return Fail(ERROR_ACCESS_DENIED);
   const bool isDrive = text.size() >= 2 && text[1] == ':' &&
                        ((text[0] >= 'A' && text[0] <= 'Z') || (text[0] >= 'a' && text[0] <= 'z'));
   if (isDrive) return ResolveDrivePath(text, hostPath);
@@ -240,8 +256,9 @@ class Descriptor {
 // its own locks first and then looks for another handle's conflicting fact,
 // so two racing opens may both fail but never both succeed. The bytes lie
 // far beyond any file's data; F_RDLCK needs a readable descriptor, which is
-// why a handle that writes is opened for reading too.
-enum ShareFact { Reads, Writes, RefusesReaders, RefusesWriters };
+// why a handle that writes is opened for reading too. A handle that does not
+// share deletion says so too: such a file is neither deleted nor replaced.
+enum ShareFact { Reads, Writes, RefusesReaders, RefusesWriters, RefusesDeleters };
 constexpr off_t kShareLockBase = off_t{1} << 62;
 
 struct flock ShareLock(short type, ShareFact fact) {
@@ -281,7 +298,28 @@ bool TakeShareLocks(int fd, bool reads, bool writes, DWORD shareMode) {
   for (const auto& fact : facts) {
     if (fact.applies && HeldByAnother(fd, fact.conflicting)) return false;
   }
-  return true;
+  return (shareMode & FILE_SHARE_DELETE) != 0 || Hold(fd, RefusesDeleters);
+}
+
+// Why Windows would refuse to delete or replace the file: 5 for a read-only
+// file, heldCode for one that a handle holds without sharing deletion. A link
+// is never refused: it is the link that goes.
+DWORD RemovalRefusal(const std::string& hostPath, DWORD heldCode) {
+  struct stat status;
+  if (lstat(hostPath.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return ERROR_SUCCESS;
+  if ((status.st_mode & 0222) == 0) return ERROR_ACCESS_DENIED;
+  const Descriptor fd(unixSyscalls.open(
+      hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW, 0));
+  return fd.get() >= 0 && HeldByAnother(fd.get(), RefusesDeleters) ? heldCode : ERROR_SUCCESS;
+}
+
+// Linux users link a snapshot to a file kept elsewhere: replacing it
+// replaces the file the link names and keeps the link.
+std::string FollowLink(const std::string& hostPath) {
+  struct stat status;
+  if (lstat(hostPath.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return hostPath;
+  const std::unique_ptr<char, void (*)(void*)> target(realpath(hostPath.c_str(), nullptr), free);
+  return target ? std::string(target.get()) : hostPath;
 }
 
 // --- Opening ---------------------------------------------------------------
@@ -342,8 +380,9 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_AT
     Fail(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
-  std::string hostPath;
-  if (!ResolvePath(fileName, hostPath)) return INVALID_HANDLE_VALUE;
+  // Every device is the null device here; what matters is that it is one.
+  std::string hostPath = "/dev/null";
+  if (!IsDeviceName(fileName) && !ResolvePath(fileName, hostPath)) return INVALID_HANDLE_VALUE;
   bool existed = false;
   Descriptor fd(OpenDescriptor(hostPath, writes, creation, existed));
   if (fd.get() < 0) {
@@ -493,11 +532,14 @@ BOOL MoveFileExA(LPCSTR existing, LPCSTR replacement, DWORD flags) {
   }
   std::string from, to;
   if (!ResolvePath(existing, from) || !ResolvePath(replacement, to)) return FALSE;
+  to = FollowLink(to);
   struct stat status;
   if (lstat(from.c_str(), &status) != 0) return FailForPath(errno, from);
   if ((flags & MOVEFILE_REPLACE_EXISTING) == 0 && lstat(to.c_str(), &status) == 0) {
     return Fail(ERROR_ALREADY_EXISTS);
   }
+  // Wine, as Windows, answers 5 for a target that is held as well.
+  if (const DWORD refusal = RemovalRefusal(to, ERROR_ACCESS_DENIED)) return Fail(refusal);
   if (unixSyscalls.rename(from.c_str(), to.c_str()) != 0) return FailForPath(errno, to);
   if ((flags & MOVEFILE_WRITE_THROUGH) == 0) return TRUE;
   const Descriptor folder(
@@ -509,6 +551,7 @@ BOOL MoveFileExA(LPCSTR existing, LPCSTR replacement, DWORD flags) {
 BOOL DeleteFileA(LPCSTR fileName) {
   std::string hostPath;
   if (!ResolvePath(fileName, hostPath)) return FALSE;
+  if (const DWORD refusal = RemovalRefusal(hostPath, ERROR_SHARING_VIOLATION)) return Fail(refusal);
   if (unixSyscalls.unlink(hostPath.c_str()) != 0) return FailForPath(errno, hostPath);
   return TRUE;
 }

@@ -2,111 +2,103 @@
 
 #include "../support/Failures.h"
 #include "../support/ScratchMachine.h"
-#include "Exceptions.h"
 #include "Streams.h"
-#include "StringList.h"
-#include "Win32.h"
 #ifndef _WIN32
+#include <sys/stat.h>
+
 #include "Syscalls.h"
 #endif
 
 namespace {
 
-void Fill(TStringList& list, std::initializer_list<const char*> texts) {
-  for (const char* text : texts) list.AppendEntry(text);
-}
+class ListSave : public testing::Test {
+ protected:
+  // Saves the entries to the file: the failure as "Class: message", else
+  // what the file then holds.
+  std::string Save(std::initializer_list<const char*> entries, const std::string& name) {
+    TStringList list;
+    for (const char* text : entries) list.AppendEntry(text);
+    const std::string failure = FailureOf([&] { list.WriteAllToFile(machine.Path(name)); });
+    return failure == "nothing raised" ? machine.Read(name) : failure;
+  }
+  std::string CreateError(const std::string& name) {
+    return "EFCreateError: Datei " + machine.Path(name) + " kann nicht erstellt werden";
+  }
 
-TEST(ListSave, JoinedTextEndsEveryEntryWithCrLf) {
-  TStringList list;
-  EXPECT_EQ(list.JoinedText(), "");
-  Fill(list, {"a", "", "bc", "line\rwith\nbreaks"});
-  EXPECT_EQ(list.JoinedText(), "a\r\n\r\nbc\r\nline\rwith\nbreaks\r\n");
-}
-
-TEST(ListSave, SaveReplacesTheFileWithExactlyTheJoinedText) {
   ScratchMachine machine;
-  machine.Write("snap.dat", "old content that is longer than the new one\r\n");
-  TStringList list;
-  Fill(list, {"a", "", "bc"});
-  list.WriteAllToFile(machine.Path("snap.dat"));
-  EXPECT_EQ(machine.Read("snap.dat"), "a\r\n\r\nbc\r\n");
+};
 
-  TStringList empty;
-  empty.WriteAllToFile(machine.Path("snap.dat"));
-  EXPECT_TRUE(machine.Exists("snap.dat"));
-  EXPECT_EQ(machine.Read("snap.dat"), "");
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(machine.HostPath("")),
-                          std::filesystem::directory_iterator()),
-            1)
+TEST_F(ListSave, SaveReplacesTheFileWithExactlyTheJoinedText) {
+  machine.Write("snap.dat", "old content that is longer than the new one\r\n");
+  EXPECT_EQ(Save({"a", "", "b\rc\n"}, "snap.dat"), "a\r\n\r\nb\rc\n\r\n");
+  EXPECT_EQ(Save({}, "snap.dat"), "");
+  EXPECT_EQ(Save({"new"}, "saved~"), "new\r\n");
+  // The new file's path is never longer than the target's, so a path that
+  // can be read can be rewritten.
+  const std::string longest(259 - machine.Path("").size(), 'n');
+  EXPECT_EQ(Save({"new"}, longest), "new\r\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(machine.HostPath("")), {}), 3)
       << "no new file is left beside the target";
 }
 
-TEST(ListSave, AFolderThatDoesNotExistRaisesWithThePathAsPassed) {
-  ScratchMachine machine;
-  TStringList list;
-  Fill(list, {"a"});
-  const std::string path = machine.Path("missing\\snap.dat");
-  EXPECT_EQ(FailureOf([&] { list.WriteAllToFile(path); }),
-            "EFCreateError: Datei " + path + " kann nicht erstellt werden");
-}
-
-TEST(ListSave, AShortWriteRaisesAndLeavesTheOldContent) {
-#ifdef _WIN32
-  GTEST_SKIP() << "needs the Linux platform's fault injection";
-#else
-  ScratchMachine machine;
+// Whatever is in the way, the target keeps its bytes (and its mode); a stale
+// new file of a killed run is removed, never written through.
+TEST_F(ListSave, WhatCannotBeCreatedRaisesWithThePathAndKeepsTheFile) {
   machine.Write("snap.dat", "accepted\r\n");
-  TStringList list;
-  Fill(list, {"a", "b"});
-  const UnixSyscalls saved = unixSyscalls;
-  unixSyscalls.write = [](int, const void*, size_t count) -> ssize_t {
-    errno = ENOSPC;
-    return count > 1 ? -1 : static_cast<ssize_t>(count);
-  };
-  const std::string failure = FailureOf([&] { list.WriteAllToFile(machine.Path("snap.dat")); });
-  unixSyscalls = saved;
-  EXPECT_EQ(failure, "EWriteError: Stream-Write-Fehler");
+  EXPECT_EQ(Save({"a"}, "missing\\snap.dat"), CreateError("missing\\snap.dat"));
+  EXPECT_EQ(Save({"a"}, "NUL.dat"), CreateError("NUL.dat"));
+  std::filesystem::create_directory(machine.HostPath("snap.da~"));
+  EXPECT_EQ(Save({"a"}, "snap.dat"), CreateError("snap.da~"));
+  std::filesystem::remove(machine.HostPath("snap.da~"));
+  {  // the new file is held without sharing while it is written
+    TFileStream stream(machine.Path("snap.dat"), StreamModeCreate);
+    EXPECT_EQ(CreateFileA(machine.Path("snap.da~").c_str(), GENERIC_READ,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr),
+              INVALID_HANDLE_VALUE);
+  }
+  const HANDLE other = CreateFileA(machine.Path("snap.dat").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_EQ(Save({"a"}, "snap.dat"), CreateError("snap.dat"));
+  CloseHandle(other);
   EXPECT_EQ(machine.Read("snap.dat"), "accepted\r\n");
-  EXPECT_FALSE(machine.Exists("snap.dat.neu"));
+#ifndef _WIN32
+  machine.Write("victim", "untouched");
+  std::filesystem::create_symlink(machine.HostPath("victim"), machine.HostPath("snap.da~"));
+  EXPECT_EQ(Save({"new"}, "snap.dat"), "new\r\n");
+  EXPECT_EQ(machine.Read("victim"), "untouched");
+  // Wine run as root ignores the read-only mark.
+  chmod(machine.HostPath("snap.dat").c_str(), 0444);
+  EXPECT_EQ(Save({"a"}, "snap.dat"), CreateError("snap.dat"));
+  EXPECT_EQ(machine.Read("snap.dat"), "new\r\n");
+  EXPECT_EQ(std::filesystem::status(machine.HostPath("snap.dat")).permissions(),
+            std::filesystem::perms(0444));
+  std::filesystem::create_symlink(machine.HostPath("victim"), machine.HostPath("link.dat"));
+  EXPECT_EQ(Save({"through"}, "link.dat"), "through\r\n");
+  EXPECT_TRUE(std::filesystem::is_symlink(machine.HostPath("link.dat"))) << "the link stays";
+  machine.Write("stale.da~", "x");
+  chmod(machine.HostPath("stale.da~").c_str(), 0444);
+  EXPECT_EQ(Save({"a"}, "stale.dat"), CreateError("stale.da~"));
 #endif
 }
 
-TEST(ListSave, AFailedFlushOrReplaceKeepsTheOldContent) {
+TEST_F(ListSave, AFailedWriteFlushOrReplaceKeepsTheOldContentAndNoNewFile) {
 #ifdef _WIN32
   GTEST_SKIP() << "needs the Linux platform's fault injection";
 #else
-  ScratchMachine machine;
   machine.Write("snap.dat", "accepted\r\n");
-  TStringList list;
-  Fill(list, {"new"});
   const UnixSyscalls saved = unixSyscalls;
-  unixSyscalls.fsync = [](int) {
-    errno = EIO;
-    return -1;
-  };
-  EXPECT_EQ(FailureOf([&] { list.WriteAllToFile(machine.Path("snap.dat")); }),
-            "EWriteError: Stream-Write-Fehler");
-  unixSyscalls = saved;
-  unixSyscalls.rename = [](const char*, const char*) {
-    errno = EACCES;
-    return -1;
-  };
-  EXPECT_EQ(FailureOf([&] { list.WriteAllToFile(machine.Path("snap.dat")); }),
-            "EWriteError: Stream-Write-Fehler");
+  for (int fault = 0; fault < 3; ++fault) {
+    unixSyscalls = saved;
+    if (fault == 0) unixSyscalls.write = [](int, const void*, size_t) { return ssize_t{0}; };
+    if (fault == 1) unixSyscalls.fsync = [](int) { return errno = EIO, -1; };
+    if (fault == 2) unixSyscalls.rename = [](const char*, const char*) { return errno = EIO, -1; };
+    EXPECT_EQ(Save({"a", "b"}, "snap.dat"), "EWriteError: Stream-Write-Fehler") << fault;
+  }
   unixSyscalls = saved;
   EXPECT_EQ(machine.Read("snap.dat"), "accepted\r\n");
-  EXPECT_FALSE(machine.Exists("snap.dat.neu"));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(machine.HostPath("")), {}), 1);
 #endif
-}
-
-TEST(ListSave, TheFileIsHeldWithoutSharingWhileItIsWritten) {
-  ScratchMachine machine;
-  TFileStream stream(machine.Path("held.dat"), StreamModeCreate);
-  HANDLE other = CreateFileA(machine.Path("held.dat.neu").c_str(), GENERIC_READ, FILE_SHARE_READ,
-                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  EXPECT_EQ(other, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-  if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
 }
 
 }  // namespace

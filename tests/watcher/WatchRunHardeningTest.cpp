@@ -141,7 +141,7 @@ TEST_F(WatchRunHardening, WritesOnAFullDiskEndInTheErrorBoxAndKeepTheOldFiles) {
   ExpectErrorBox(*rewrite, "EWriteError", "Stream-Write-Fehler\\.");
   ExpectNoMoreBoxes(*rewrite, 1);
   EXPECT_EQ(Snapshot(), twoLines);
-  EXPECT_FALSE(std::filesystem::exists(machine.Root() / "drive_c" / "KeyVigil.dat.neu"));
+  EXPECT_FALSE(std::filesystem::exists(machine.Root() / "drive_c" / "KeyVigil.da~"));
 
   prepare({{"Pad", pad}}, twoLines);
   const std::string hiveBefore = Hive();

@@ -378,7 +378,7 @@ scenario_full_disk() {
   answer_box "$ERROR_CAPTION" ok "$(error_text EWriteError 'Stream-Write-Fehler.')"
   expect_exit 1
   cmp -s "$work/page.dat" "$disk/KeyVigil.dat" || fail "the rewrite changed T:\\KeyVigil.dat"
-  [[ ! -e $disk/KeyVigil.dat.neu ]] || fail "the rewrite left T:\\KeyVigil.dat.neu"
+  [[ ! -e $disk/KeyVigil.da~ ]] || fail "the rewrite left T:\\KeyVigil.da~"
 
   rm "$disk/filler"
   set_value "$RUN" Updater 'C:\u.exe'
@@ -440,6 +440,70 @@ scenario_beyond_the_code_page() {
     '"Ｔool"="C:\\lookalike.exe"' '"Daten"="C:\\абвг.exe"' '"Neu"="C:\\neu.exe"'
 }
 
+# A device as the snapshot, in any folder, in any case, or only in pass 2
+# (the argument followed by "2"): the error box at once, where COM1 (a
+# terminal here) would wait for ever on the read and NUL would swallow every
+# accepted line. COM2 is made the null device for the pass-2 case.
+scenario_device_names() {
+  local device
+  ln -sfn /dev/null "$WINEPREFIX/dosdevices/com2"
+  for device in NUL com1 'C:\x\AUX' 'C:\Nul.dat' 'C:\COM'; do
+    start_program "$WINE" 'C:\KeyVigil.exe' "$device"
+    answer_box "$ERROR_CAPTION" ok "$(error_text EInOutError 'Ungültiger Dateiname.')"
+    expect_exit 1
+  done
+  expect_lines COM
+  rm -f "$drive_c/COM" "$WINEPREFIX/dosdevices/com2"
+}
+
+# Wine run as root ignores the read-only mark (attrib +r, chmod a-w: both
+# measured to open for writing all the same), so the snapshot is made
+# immutable, which refuses root too. The append is refused as specified;
+# the rewrite is refused as the create would be, not renamed over it.
+scenario_snapshot_read_only() {
+  set_value "$RUN" Keep 'C:\keep.exe'
+  set_value "$RUN" Updater 'C:\u.exe'
+  write_snapshot KeyVigil.dat 'C:\keep.exe' 'C:\gone.exe'
+  write_snapshot KeyVigil.dat2
+  if ! chattr +i "$drive_c/KeyVigil.dat" 2>"$work/chattr.log"; then
+    echo "  SKIP: the prefix's file system has no immutable files: $(<"$work/chattr.log")"
+    scenario_skipped=1
+    return
+  fi
+  start_program "$WINE" 'C:\KeyVigil.exe'
+  answer_box "$PROMPT_CAPTION" no "$(added_prompt "$RUN_LINE" Updater 'C:\u.exe')"
+  answer_box "$ERROR_CAPTION" ok "$(error_text EInOutError 'Dateizugriff verweigert.')"
+  expect_exit 1
+  "$WINE" reg delete "$RUN" /v Updater /f >/dev/null
+  start_program "$WINE" 'C:\KeyVigil.exe'
+  answer_box "$PROMPT_CAPTION" no "$(removed_prompt "$RUN_LINE" 'C:\gone.exe')"
+  answer_box "$ERROR_CAPTION" ok \
+    "$(error_text EFCreateError 'Datei C:\keyvigil.dat kann nicht erstellt werden.')"
+  expect_exit 1
+  chattr -i "$drive_c/KeyVigil.dat"
+  expect_lines KeyVigil.dat 'C:\keep.exe' 'C:\gone.exe'
+}
+
+# Another program holds the snapshot open: cmd, through a redirection, for
+# as long as the program it starts runs. Held for writing, the load fails
+# with 32 and the file is not emptied; held for reading, the rewrite is
+# refused as the create would be.
+scenario_snapshot_held() {
+  set_value "$RUN" Keep 'C:\keep.exe'
+  write_snapshot KeyVigil.dat 'C:\keep.exe' 'C:\gone.exe'
+  write_snapshot KeyVigil.dat2
+  start_program "$WINE" cmd /c 'C:\KeyVigil.exe >> C:\KeyVigil.dat'
+  answer_box "$ERROR_CAPTION" ok "$(error_text EInOutError 'E/A-Fehler 32.')"
+  expect_exit 1
+  expect_lines KeyVigil.dat 'C:\keep.exe' 'C:\gone.exe'
+  start_program "$WINE" cmd /c 'C:\KeyVigil.exe < C:\KeyVigil.dat'
+  answer_box "$PROMPT_CAPTION" no "$(removed_prompt "$RUN_LINE" 'C:\gone.exe')"
+  answer_box "$ERROR_CAPTION" ok \
+    "$(error_text EFCreateError 'Datei C:\keyvigil.dat kann nicht erstellt werden.')"
+  expect_exit 1
+  expect_lines KeyVigil.dat 'C:\keep.exe' 'C:\gone.exe'
+}
+
 # The shipped 32-bit program, which sees the 32-bit view of the registry.
 scenario_win32_under_qemu() {
   "$WINE" reg delete "$RUN" /va /f /reg:32 >/dev/null 2>&1
@@ -484,7 +548,7 @@ main() {
   local scenario
   for scenario in ${E2E_SCENARIOS:-first_run added_kept added_removed vanished changed arguments \
     snapshot_blocked dword_value language_file full_disk one_run_at_a_time beyond_the_code_page \
-    win32_under_qemu}; do
+    device_names snapshot_read_only snapshot_held win32_under_qemu}; do
     run_scenario "$scenario"
   done
   ((update_docs)) && copy_docs_pictures
