@@ -31,122 +31,105 @@ class TerminalSession {
     termios raw{};
     cfmakeraw(&raw);
     child = forkpty(&master, nullptr, &raw, nullptr);
-    if (child == 0) {
-      for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
-      if (!folder.empty() && chdir(folder.c_str()) != 0) _exit(126);
-      std::vector<char*> argv;
-      for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
-      argv.push_back(nullptr);
-      execvp(argv[0], argv.data());
-      _exit(127);
-    }
+    if (child != 0) return;
+    for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
+    if (!folder.empty() && chdir(folder.c_str()) != 0) _exit(126);
+    std::vector<char*> argv;
+    for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
   }
   TerminalSession(const TerminalSession&) = delete;
   TerminalSession& operator=(const TerminalSession&) = delete;
   ~TerminalSession() {
-    if (child > 0 && !reaped) {
-      kill(child, SIGKILL);
-      waitpid(child, nullptr, 0);
-    }
-    if (master >= 0) close(master);
+    if (exitCode == kRunning) Kill();
+    close(master);
   }
 
   // Waits for the next box. False when the program ended (or took more than
   // the time-out) without showing one; everything it wrote is in Output().
   bool NextBox(TerminalBox& box, int timeoutMs = kHangBoundMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-      if (TakeBox(box)) return true;
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0 || !ReadSome(static_cast<int>(left.count()))) return false;
+    const auto deadline = Now() + timeoutMs;
+    while (!TakeBox(box)) {
+      if (Now() >= deadline || !ReadSome(static_cast<int>(deadline - Now()))) return false;
     }
+    return true;
   }
 
   void Answer(const std::string& line) {
-    const std::string text = line + "\n";
-    (void)!write(master, text.data(), text.size());
+    (void)!write(master, (line + "\n").data(), line.size() + 1);
   }
 
-  // Waits for the program's end and returns its exit code: -1 when a signal
-  // ended it, -2 when it was still running (waiting for an answer, say)
-  // after the bound for a hang, and was killed.
+  // The program's exit code, once it has ended: -1 when a signal ended it,
+  // -2 when it still ran (waiting for an answer, say) after the bound for a
+  // hang and was killed.
   int ExitCode() {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(kHangBoundMs);
+    const auto deadline = Now() + kHangBoundMs;
     int status = 0;
-    while (waitpid(child, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        kill(child, SIGKILL);
-        waitpid(child, nullptr, 0);
-        reaped = true;
-        return -2;
-      }
+    while (exitCode == kRunning && waitpid(child, &status, WNOHANG) == 0) {
+      if (Now() >= deadline) return Kill(), exitCode = -2;
       ReadSome(100);
     }
     while (ReadSome(0)) {
     }
-    reaped = true;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (exitCode == kRunning) exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return exitCode;
   }
 
   void Kill() {
     kill(child, SIGKILL);
-    ExitCode();
+    waitpid(child, nullptr, 0);
+    exitCode = -1;
   }
 
   const std::string& Output() const { return output; }
 
  private:
+  static constexpr int kRunning = -3;
+
+  static int64_t Now() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  }
+
   bool ReadSome(int timeoutMs) {
     pollfd descriptor{master, POLLIN, 0};
-    if (poll(&descriptor, 1, timeoutMs) <= 0) return false;
     char buffer[4096];
-    const ssize_t count = read(master, buffer, sizeof(buffer));
-    if (count <= 0) return false;
-    output.append(buffer, static_cast<size_t>(count));
-    return true;
+    const ssize_t count =
+        poll(&descriptor, 1, timeoutMs) > 0 ? read(master, buffer, sizeof(buffer)) : 0;
+    for (ssize_t i = 0; i < count; ++i) {
+      output += buffer[i];
+      // Every CR, LF or CR LF as one LF.
+      if (buffer[i] != '\n' || lastByte != '\r') shown += buffer[i] == '\r' ? '\n' : buffer[i];
+      lastByte = buffer[i];
+    }
+    return count > 0;
   }
 
   // A box is an empty line, the caption, an empty line, the text and the
-  // line of buttons.
+  // line of buttons, the last thing written.
   bool TakeBox(TerminalBox& box) {
-    static const std::string kYesNo = "[J]a/[N]ein? ";
-    static const std::string kOk = "[OK] ";
-    const std::string pending = Normalized(output.substr(consumed));
-    size_t buttons = pending.rfind(kYesNo);
-    box.yesNo = buttons != std::string::npos;
-    if (!box.yesNo) buttons = pending.rfind(kOk);
-    if (buttons == std::string::npos ||
-        buttons + (box.yesNo ? kYesNo : kOk).size() != pending.size()) {
-      return false;
+    for (const std::string buttons : {"[J]a/[N]ein? ", "[OK] "}) {
+      const size_t end = shown.size() - std::min(shown.size(), buttons.size());
+      if (shown.compare(end, std::string::npos, buttons) != 0 || end < consumed) continue;
+      const size_t captionStart = shown.find_first_not_of('\n', consumed);
+      const size_t captionEnd = shown.find('\n', captionStart);
+      box.caption = shown.substr(captionStart, captionEnd - captionStart);
+      box.text = shown.substr(captionEnd + 2, end - (shown[end - 1] == '\n') - captionEnd - 2);
+      box.yesNo = buttons.size() > 5;
+      consumed = shown.size();
+      return true;
     }
-    consumed = output.size();
-    const size_t captionStart = pending.find_first_not_of('\n');
-    const size_t captionEnd = pending.find('\n', captionStart);
-    box.caption = pending.substr(captionStart, captionEnd - captionStart);
-    size_t textEnd = buttons;
-    if (textEnd > 0 && pending[textEnd - 1] == '\n') --textEnd;
-    box.text = pending.substr(captionEnd + 2, textEnd - captionEnd - 2);
-    return true;
-  }
-
-  static std::string Normalized(const std::string& text) {
-    std::string result;
-    for (size_t i = 0; i < text.size(); ++i) {
-      if (text[i] == '\r') {
-        result += '\n';
-        if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      } else {
-        result += text[i];
-      }
-    }
-    return result;
+    return false;
   }
 
   int master = -1;
   pid_t child = -1;
-  bool reaped = false;
+  int exitCode = kRunning;
   std::string output;
+  std::string shown;  // the output with its line breaks as LF
   size_t consumed = 0;
+  char lastByte = 0;
 };

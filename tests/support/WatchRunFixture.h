@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <regex>
 #include <sstream>
@@ -55,6 +56,45 @@ inline std::string AsShown(const std::string& text) {
     }
   }
   return shown;
+}
+
+// A box a run is expected to show and the answer it gets.
+struct Box {
+  std::string caption;
+  std::string text;  // of an error box: a regular expression
+  bool yesNo;
+  std::string answer;
+  std::function<void()> meanwhile = nullptr;
+};
+
+inline Box Prompt(const std::string& keyLine, const std::string& tail, const std::string& answer) {
+  return {"WARNUNG - \xC4NDERUNG DER REGISTRY",
+          "Warnung!\n\nIn diesem Registry Key hat eine Ver\xE4nderung statt gefunden:\n" + keyLine +
+              "\n\n" + tail,
+          true, answer};
+}
+
+inline Box Added(const std::string& name, const std::string& data, const std::string& answer,
+                 const std::string& keyLine = kRunLine) {
+  return Prompt(keyLine,
+                "Ein Eintrag ist neu hinzu gekommen:\n" + AsShown(name) + "\n\nMit dem Wert:\n" +
+                    AsShown(data) + "\n\n\nWollen Sie den Eintrag wieder entfernen?",
+                answer);
+}
+
+inline Box Removed(const std::string& line, const std::string& answer,
+                   const std::string& keyLine = kRunLine) {
+  return Prompt(keyLine,
+                "Ein Eintrag ist gel\xF6scht worden!\n\nMit dem Wert:\n" + AsShown(line) +
+                    "\n\n\nWollen Sie den Wert wieder hinzuf\xFCgen??",
+                answer);
+}
+
+// The error box with the class and the message (a regular expression).
+inline Box ErrorBox(const std::string& className, const std::string& message) {
+  return {"Anwendungsfehler",
+          "Exception " + className + " in Modul keyvigil bei [0-9A-F]{8}\\.\n" + message, false,
+          ""};
 }
 
 class WatchRunFixture : public ::testing::Test {
@@ -127,53 +167,28 @@ class WatchRunFixture : public ::testing::Test {
     return std::make_unique<TerminalSession>(command, environment, folder);
   }
 
-  // Expects the next box to be the prompt for an added value, and answers it.
-  void ExpectAdded(TerminalSession& run, const std::string& keyLine, const std::string& name,
-                   const std::string& data, const char* answer) {
-    ExpectPrompt(run,
-                 "Ein Eintrag ist neu hinzu gekommen:\n" + AsShown(name) + "\n\nMit dem Wert:\n" +
-                     AsShown(data) + "\n\n\nWollen Sie den Eintrag wieder entfernen?",
-                 keyLine, answer);
-  }
-
-  void ExpectRemoved(TerminalSession& run, const std::string& keyLine, const std::string& line,
-                     const char* answer) {
-    ExpectPrompt(run,
-                 "Ein Eintrag ist gel\xF6scht worden!\n\nMit dem Wert:\n" + AsShown(line) +
-                     "\n\n\nWollen Sie den Wert wieder hinzuf\xFCgen??",
-                 keyLine, answer);
-  }
-
-  // Expects the error box with the class and the message (a regular
-  // expression), and confirms it.
-  void ExpectErrorBox(TerminalSession& run, const std::string& className,
-                      const std::string& message) {
-    TerminalBox box;
-    ASSERT_TRUE(run.NextBox(box)) << run.Output();
-    EXPECT_FALSE(box.yesNo);
-    EXPECT_EQ(box.caption, "Anwendungsfehler");
-    const std::regex expected("Exception " + className + " in Modul keyvigil bei [0-9A-F]{8}\\.\n" +
-                              message);
-    EXPECT_TRUE(std::regex_match(box.text, expected)) << box.text;
-    run.Answer("");
-  }
-
-  void ExpectNoMoreBoxes(TerminalSession& run, int exitCode) {
-    TerminalBox box;
-    EXPECT_FALSE(run.NextBox(box)) << "unexpected box: " << box.text;
+  // Expects the boxes in turn, each answered (after its `meanwhile`, the
+  // change another program makes while it is open), then the end of the run.
+  static void Expect(TerminalSession& run, const std::vector<Box>& boxes, int exitCode) {
+    for (size_t i = 0; i < boxes.size(); ++i) {
+      TerminalBox box;
+      ASSERT_TRUE(run.NextBox(box)) << "box " << i << " missing: " << run.Output();
+      EXPECT_EQ(box.caption, boxes[i].caption) << "box " << i;
+      if (boxes[i].yesNo) {
+        EXPECT_EQ(box.text, boxes[i].text) << "box " << i;
+      } else {
+        EXPECT_TRUE(std::regex_match(box.text, std::regex(boxes[i].text))) << box.text;
+      }
+      if (boxes[i].meanwhile) boxes[i].meanwhile();
+      run.Answer(boxes[i].answer);
+    }
+    TerminalBox unexpected;
+    EXPECT_FALSE(run.NextBox(unexpected)) << "unexpected box: " << unexpected.text;
     EXPECT_EQ(run.ExitCode(), exitCode) << run.Output();
   }
-
-  static void ExpectPrompt(TerminalSession& run, const std::string& tail,
-                           const std::string& keyLine, const char* answer) {
-    TerminalBox box;
-    ASSERT_TRUE(run.NextBox(box)) << run.Output();
-    EXPECT_TRUE(box.yesNo);
-    EXPECT_EQ(box.caption, "WARNUNG - \xC4NDERUNG DER REGISTRY");
-    EXPECT_EQ(box.text,
-              "Warnung!\n\nIn diesem Registry Key hat eine Ver\xE4nderung statt gefunden:\n" +
-                  keyLine + "\n\n" + tail);
-    run.Answer(answer);
+  void Run(const std::vector<Box>& boxes, int exitCode,
+           const std::vector<std::string>& arguments = {}) {
+    Expect(*Start(arguments), boxes, exitCode);
   }
 
   static std::string ReadFile(const std::filesystem::path& path) {

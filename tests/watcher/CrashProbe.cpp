@@ -18,46 +18,23 @@ long calls = 0;
 UnixSyscalls real;
 std::set<int> writingFds;
 
-void Count() {
+template <auto Entry, typename Result, typename... Arguments>
+Result Counted(Arguments... arguments) {
   if (++calls == killAt) raise(SIGKILL);
+  return (real.*Entry)(arguments...);
 }
 
+// Opens count when they may write, closes when they end a writing open.
 int Open(const char* path, int flags, mode_t mode) {
   const bool writes = (flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC)) != 0;
-  if (writes) Count();
-  const int fd = real.open(path, flags, mode);
+  const int fd = writes ? Counted<&UnixSyscalls::open, int>(path, flags, mode)
+                        : real.open(path, flags, mode);
   if (writes && fd >= 0) writingFds.insert(fd);
   return fd;
 }
 
-ssize_t Write(int fd, const void* buffer, size_t count) {
-  Count();
-  return real.write(fd, buffer, count);
-}
-
 int Close(int fd) {
-  if (writingFds.erase(fd)) Count();
-  return real.close(fd);
-}
-
-int Fsync(int fd) {
-  Count();
-  return real.fsync(fd);
-}
-
-int Ftruncate(int fd, off_t length) {
-  Count();
-  return real.ftruncate(fd, length);
-}
-
-int Rename(const char* from, const char* to) {
-  Count();
-  return real.rename(from, to);
-}
-
-int Unlink(const char* path) {
-  Count();
-  return real.unlink(path);
+  return writingFds.erase(fd) ? Counted<&UnixSyscalls::close, int>(fd) : real.close(fd);
 }
 
 }  // namespace
@@ -66,11 +43,11 @@ int main() {
   if (const char* at = getenv("KEYVIGIL_KILL_AT")) killAt = atol(at);
   real = unixSyscalls;
   unixSyscalls.open = Open;
-  unixSyscalls.write = Write;
   unixSyscalls.close = Close;
-  unixSyscalls.fsync = Fsync;
-  unixSyscalls.ftruncate = Ftruncate;
-  unixSyscalls.rename = Rename;
-  unixSyscalls.unlink = Unlink;
+  unixSyscalls.write = Counted<&UnixSyscalls::write>;
+  unixSyscalls.fsync = Counted<&UnixSyscalls::fsync>;
+  unixSyscalls.ftruncate = Counted<&UnixSyscalls::ftruncate>;
+  unixSyscalls.rename = Counted<&UnixSyscalls::rename>;
+  unixSyscalls.unlink = Counted<&UnixSyscalls::unlink>;
   RunProgram(WatchRun);
 }
