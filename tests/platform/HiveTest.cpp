@@ -20,15 +20,12 @@ namespace {
 using namespace std::string_literals;
 namespace fs = std::filesystem;
 
-TEST(Hive, EveryTypeAndAwkwardBytesSurviveARoundTrip) {
-  std::string everyByte;
-  for (int c = 1; c <= 0xFF; ++c) everyByte += static_cast<char>(c);
-  const std::vector<HiveValue> values = {{"plain", REG_SZ, "C:\\a \"b\".exe\0"s},
-                                         {everyByte, REG_SZ, "line\r\nbreak\x1A\0"s},
-                                         {"", REG_EXPAND_SZ, "%x%\0"s},
-                                         {"unterminated", REG_SZ, "no zero"},
+// Names and string data with awkward bytes go through the whole program in
+// the watch-run tests, and the hive corpus of the fuzz target round-trips
+// strings, numbers and hex data; here the rest of the types keep their bytes.
+TEST(Hive, EveryTypeSurvivesARoundTrip) {
+  const std::vector<HiveValue> values = {{"unterminated", REG_SZ, "no zero"},
                                          {"inner zero", REG_SZ, "a\0b\0"s},
-                                         {"number", REG_DWORD, "\x1f\0\0\0"s},
                                          {"long", REG_BINARY, std::string(300, '\xAB')},
                                          {"empty", REG_BINARY, ""},
                                          {"multi", REG_MULTI_SZ, "a\0b\0\0"s},
@@ -76,6 +73,11 @@ TEST(Hive, TextThatIsNoHiveIsRefused) {
   }
 }
 
+std::string Contents(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 class HiveFile : public ::testing::Test {
  protected:
   fs::path HivePath() const { return machine.Root() / "HKLM.reg"; }
@@ -83,10 +85,6 @@ class HiveFile : public ::testing::Test {
     return "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Test]\r\n\"v\"=\"" + data + "\"\r\n\r\n";
   }
   void WriteHive(const std::string& text) { std::ofstream(HivePath(), std::ios::binary) << text; }
-  static std::string Read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
   static LONG Open(REGSAM access, HKEY& key) {
     return RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Test", 0, access, &key);
   }
@@ -130,7 +128,7 @@ TEST_F(HiveFile, EveryCallSeesTheFileAsItIsNowAndNeverWaitsForIt) {
     EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Test"), error) << kind;
   }
   alarm(0);
-  EXPECT_EQ(Read(HivePath()), broken);
+  EXPECT_EQ(Contents(HivePath()), broken);
   fs::remove(HivePath());
   EXPECT_EQ(Query(key), "error 1018");
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
@@ -144,32 +142,28 @@ void FailWithEio(Result (*&call)(Args...)) {
 
 TEST_F(HiveFile, OnlyWhoMayReplaceTheHiveWritesItAndAFailedWriteTouchesNoFile) {
   const fs::path other = machine.Root() / "other", lock = HivePath() += ".lock";
-  int holder = -1;
-  // Each row runs as its user (who may always read) in a child process.
+  // Each row runs in a child process, as its user (who may always read).
   const std::tuple<const char*, std::function<void()>, LONG, uid_t, mode_t, mode_t> cases[] = {
       {"write", [] { FailWithEio(unixSyscalls.write); }, ERROR_CANTWRITE, 0, 0644, 0755},
       {"fsync", [] { FailWithEio(unixSyscalls.fsync); }, ERROR_CANTWRITE, 0, 0644, 0755},
       {"rename", [] { FailWithEio(unixSyscalls.rename); }, ERROR_CANTWRITE, 0, 0644, 0755},
       {"a link as the lock", [&] { fs::create_symlink(other, lock); }, ERROR_CANTWRITE, 0, 0644,
        0755},
-      {"a lock kept", [&] { flock(holder = open(lock.c_str(), O_RDWR | O_CREAT, 0644), LOCK_EX); },
+      {"a lock kept", [&] { flock(open(lock.c_str(), O_RDWR | O_CREAT, 0644), LOCK_EX); },
        ERROR_LOCK_VIOLATION, 0, 0644, 0755},
       {"a link as the temporary", [&] { fs::create_symlink(other, HivePath() += ".new"); },
        ERROR_SUCCESS, 0, 0644, 0755},
-      {"root, a read-only hive", [] {}, ERROR_ACCESS_DENIED, 0, 0444, 0755},
-      {"a user, root's hive", [] {}, ERROR_ACCESS_DENIED, 65534, 0644, 0755},
       {"a user, root's folder", [] {}, ERROR_ACCESS_DENIED, 65534, 0666, 0755},
       {"a user with the rights", [] {}, ERROR_SUCCESS, 65534, 0666, 0777}};
-  const UnixSyscalls saved = unixSyscalls;
   for (const auto& [name, make, expected, user, hive, folder] : cases) {
     WriteHive(Text("old"));
     std::ofstream(other) << "other";
     chmod(HivePath().c_str(), hive);
     chmod(machine.Root().c_str(), folder);
-    make();
     const pid_t child = fork();
     if (child == 0) {
       alarm(60);  // a bound for a hang on the lock
+      make();
       HKEY key = nullptr;
       const BYTE data[] = "new";
       const bool reads = !setgid(user) && !setuid(user) && !Open(KEY_READ, key);
@@ -178,31 +172,29 @@ TEST_F(HiveFile, OnlyWhoMayReplaceTheHiveWritesItAndAFailedWriteTouchesNoFile) {
     }
     int status = 0;
     waitpid(child, &status, 0);
-    unixSyscalls = saved;
     fs::remove(lock);
     EXPECT_EQ(status, (expected & 0xFF) << 8) << name;
-    EXPECT_EQ(Read(HivePath()), Text(expected == ERROR_SUCCESS ? "new" : "old")) << name;
+    EXPECT_EQ(Contents(HivePath()), Text(expected == ERROR_SUCCESS ? "new" : "old")) << name;
     EXPECT_FALSE(fs::exists(HivePath() += ".new")) << name;
-    EXPECT_EQ(Read(other), "other") << name;
+    EXPECT_EQ(Contents(other), "other") << name;
   }
-  close(holder);
 }
 
-TEST(MachineRoot, AMissingRootIsMadeAsAFreshMachine) {
+TEST(MachineRoot, AMissingRootIsMadeAsAFreshMachineButNotBelowAFile) {
   ScratchMachine scratch;
-  const fs::path root = scratch.Root() / "new machine";
+  const fs::path root = scratch.Root() / "new machine", file = scratch.Root() / "a file";
+  const auto valueOfTheRoot = [] {
+    return RegQueryValueExA(HKEY_LOCAL_MACHINE, "v", nullptr, nullptr, nullptr, nullptr);
+  };
   setenv("KEYVIGIL_ROOT", root.c_str(), 1);
-  const std::string run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-  HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, run.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
-  RegCloseKey(key);
-  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, (run + "Services").c_str(), 0, KEY_READ, &key),
-            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(valueOfTheRoot(), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(Contents(root / "HKLM.reg"),
+            "REGEDIT4\r\n\r\n[HKEY_LOCAL_"
+            "MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]\r\n\r\n");
   EXPECT_TRUE(fs::is_directory(root / "drive_c"));
-
-  std::ofstream(scratch.Root() / "a file") << "x";
-  setenv("KEYVIGIL_ROOT", (scratch.Root() / "a file" / "below").c_str(), 1);
-  EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_READ, &key), ERROR_SUCCESS);
+  std::ofstream(file) << "x";
+  setenv("KEYVIGIL_ROOT", (file / "below").c_str(), 1);
+  EXPECT_NE(valueOfTheRoot(), ERROR_FILE_NOT_FOUND);
 }
 
 }  // namespace
