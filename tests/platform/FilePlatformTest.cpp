@@ -12,6 +12,7 @@ namespace {
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 std::string Error(DWORD code) { return "error " + std::to_string(code); }
+DWORD CodeOf(BOOL done) { return done ? ERROR_SUCCESS : GetLastError(); }
 
 class FilePlatformTest : public testing::Test {
  protected:
@@ -30,13 +31,6 @@ class FilePlatformTest : public testing::Test {
            (closedOnce ? "" : ", stale");
   }
   // The code of a move of the file "from" onto the name (0 for success).
-  DWORD MoveResult(const std::string& name, DWORD flags = MOVEFILE_REPLACE_EXISTING) {
-    const std::string from = scratch.Path("from"), to = scratch.Path(name);
-    return MoveFileExA(from.c_str(), to.c_str(), flags) ? 0 : GetLastError();
-  }
-  DWORD DeleteResult(const std::string& name) {
-    return DeleteFileA(scratch.Path(name).c_str()) ? 0 : GetLastError();
-  }
 
   ScratchMachine scratch;
 };
@@ -76,10 +70,8 @@ TEST_F(FilePlatformTest, OpensCreateEmptyAndRefuseAsWindowsDoes) {
 #ifndef _WIN32
   devices.insert(devices.end(), {"C:\\no folder\\COM1", "lpt9", "PRN .x", "con:"});
 #endif
-  for (const std::string& device : devices) {
+  for (const std::string& device : devices)
     EXPECT_EQ(Opened(device, GENERIC_WRITE, OPEN_EXISTING), "device") << device;
-    EXPECT_FALSE(DeleteFileA(device.c_str())) << device;
-  }
   for (const char* name : {"NUL2", "COM10", "CONSOLE", "auxiliary.dat"})
     EXPECT_EQ(Opened(at(name), GENERIC_WRITE, CREATE_NEW), "file") << name;
 }
@@ -87,6 +79,10 @@ TEST_F(FilePlatformTest, OpensCreateEmptyAndRefuseAsWindowsDoes) {
 // A second opener, a delete and a replace against a file one handle holds;
 // a move replaces only when asked to.
 TEST_F(FilePlatformTest, ShareModesGuardHeldFilesAndMovesReplaceOnlyWhenAsked) {
+  const std::string file = scratch.Path("f.txt"), from = scratch.Path("from");
+  const auto move = [&](const std::string& to, DWORD flags = MOVEFILE_REPLACE_EXISTING) {
+    return CodeOf(MoveFileExA(from.c_str(), to.c_str(), flags));
+  };
   // The holder's access and share mode, the other opener's, and its result.
   const std::tuple<DWORD, DWORD, DWORD, DWORD, DWORD> cases[] = {
       {GENERIC_READ, FILE_SHARE_READ, GENERIC_READ, FILE_SHARE_READ, 0},
@@ -95,29 +91,28 @@ TEST_F(FilePlatformTest, ShareModesGuardHeldFilesAndMovesReplaceOnlyWhenAsked) {
       {GENERIC_WRITE, kShareAll, GENERIC_READ, kShareAll, 0},
       {GENERIC_READ | GENERIC_WRITE, 0, GENERIC_READ, kShareAll, ERROR_SHARING_VIOLATION},
   };
+  scratch.Write("from", "new");
   for (const auto& [access, share, otherAccess, otherShare, code] : cases) {
     SCOPED_TRACE(testing::Message() << access << share << otherAccess);
     scratch.Write("f.txt", "kept");
-    scratch.Write("from", "new");
-    const HANDLE held = CreateFileA(scratch.Path("f.txt").c_str(), access, share, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
+    const HANDLE held =
+        CreateFileA(file.c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr);
     const DWORD creation = otherAccess == GENERIC_WRITE ? TRUNCATE_EXISTING : OPEN_EXISTING;
-    EXPECT_EQ(Opened(scratch.Path("f.txt"), otherAccess, creation, otherShare),
-              code ? Error(code) : "file");
-    EXPECT_EQ(DeleteResult("f.txt"), DWORD{ERROR_SHARING_VIOLATION});
+    EXPECT_EQ(Opened(file, otherAccess, creation, otherShare), code ? Error(code) : "file");
+    EXPECT_EQ(CodeOf(DeleteFileA(file.c_str())), DWORD{ERROR_SHARING_VIOLATION});
     // Wine, as Windows, refuses to replace a held file with 5, not 32.
-    EXPECT_EQ(MoveResult("f.txt"), DWORD{ERROR_ACCESS_DENIED});
+    EXPECT_EQ(move(file), DWORD{ERROR_ACCESS_DENIED});
     EXPECT_TRUE(CloseHandle(held));
     EXPECT_EQ(scratch.Read("f.txt"), "kept");
   }
-  EXPECT_EQ(MoveResult("f.txt"), 0u);
+  EXPECT_EQ(move(file), 0u);
   EXPECT_EQ(scratch.Read("f.txt"), "new");
   scratch.Write("from", "newer");
-  EXPECT_EQ(MoveResult("f.txt", 0), DWORD{ERROR_ALREADY_EXISTS});
-  EXPECT_EQ(MoveResult("F.TXT", MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH), 0u);
+  EXPECT_EQ(move(file, 0), DWORD{ERROR_ALREADY_EXISTS});
+  EXPECT_EQ(move(scratch.Path("F.TXT"), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH), 0u);
   EXPECT_EQ(scratch.Read("f.txt"), "newer") << "the name keeps its case";
-  EXPECT_EQ(MoveResult("f.txt"), DWORD{ERROR_FILE_NOT_FOUND});
-  EXPECT_EQ(DeleteResult("f.txt"), 0u);
+  EXPECT_EQ(move(file), DWORD{ERROR_FILE_NOT_FOUND});
+  EXPECT_EQ(CodeOf(DeleteFileA(file.c_str())), 0u);
 }
 
 }  // namespace

@@ -87,6 +87,12 @@ class HiveFile : public ::testing::Test {
     return got ? "error " + std::to_string(got) : reinterpret_cast<char*>(data);
   }
 
+  // Lets another user at the hive, as far as the modes of the file and its folder do.
+  void Allow(mode_t hive, mode_t folder) {
+    chmod(HivePath().c_str(), hive);
+    chmod(machine.Root().c_str(), folder);
+  }
+
   ScratchMachine machine;
 };
 
@@ -134,24 +140,21 @@ void FailWithEio(Result (*&call)(Args...)) {
 
 TEST_F(HiveFile, OnlyWhoMayReplaceTheHiveWritesItAndAFailedWriteTouchesNoFile) {
   const fs::path other = machine.Root() / "other", lock = HivePath() += ".lock";
-  // Each row runs in a child process, as its user (who may always read).
-  const std::tuple<const char*, std::function<void()>, LONG, uid_t, mode_t, mode_t> cases[] = {
-      {"write", [] { FailWithEio(unixSyscalls.write); }, ERROR_CANTWRITE, 0, 0644, 0755},
-      {"fsync", [] { FailWithEio(unixSyscalls.fsync); }, ERROR_CANTWRITE, 0, 0644, 0755},
-      {"rename", [] { FailWithEio(unixSyscalls.rename); }, ERROR_CANTWRITE, 0, 0644, 0755},
-      {"a link as the lock", [&] { fs::create_symlink(other, lock); }, ERROR_CANTWRITE, 0, 0644,
-       0755},
+  // Each row runs in a child process, as its user (who may always read);
+  // root may write unless the row says otherwise.
+  const std::tuple<const char*, std::function<void()>, LONG, uid_t> cases[] = {
+      {"write", [] { FailWithEio(unixSyscalls.write); }, ERROR_CANTWRITE, 0},
+      {"fsync", [] { FailWithEio(unixSyscalls.fsync); }, ERROR_CANTWRITE, 0},
+      {"rename", [] { FailWithEio(unixSyscalls.rename); }, ERROR_CANTWRITE, 0},
+      {"a link as the lock", [&] { fs::create_symlink(other, lock); }, ERROR_CANTWRITE, 0},
       {"a lock kept", [&] { flock(open(lock.c_str(), O_RDWR | O_CREAT, 0644), LOCK_EX); },
-       ERROR_LOCK_VIOLATION, 0, 0644, 0755},
-      {"a link as the temporary", [&] { fs::create_symlink(other, HivePath() += ".new"); },
-       ERROR_SUCCESS, 0, 0644, 0755},
-      {"a user, root's folder", [] {}, ERROR_ACCESS_DENIED, 65534, 0666, 0755},
-      {"a user with the rights", [] {}, ERROR_SUCCESS, 65534, 0666, 0777}};
-  for (const auto& [name, make, expected, user, hive, folder] : cases) {
+       ERROR_LOCK_VIOLATION, 0},
+      {"a linked temporary", [&] { fs::create_symlink(other, HivePath() += ".new"); }, 0, 0},
+      {"a user, root's folder", [&] { Allow(0666, 0755); }, ERROR_ACCESS_DENIED, 65534},
+      {"a user with the rights", [&] { Allow(0666, 0777); }, ERROR_SUCCESS, 65534}};
+  for (const auto& [name, make, expected, user] : cases) {
     WriteHive(Text("old"));
     std::ofstream(other) << "other";
-    chmod(HivePath().c_str(), hive);
-    chmod(machine.Root().c_str(), folder);
     const pid_t child = fork();
     if (child == 0) {
       alarm(60);  // a bound for a hang on the lock
