@@ -12,7 +12,8 @@ using namespace std::string_literals;
 
 const std::string kScratch = "Software\\KeyVigilTest\\Wrapper";
 
-// Each test works below a scratch key of the current user, made afresh.
+// Each test works below a scratch key of the current user, made afresh (a
+// Wine prefix keeps the last run's).
 class Registry : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -21,10 +22,7 @@ class Registry : public ::testing::Test {
     ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kScratch.c_str(), 0, KEY_ALL_ACCESS, &scratch),
               ERROR_SUCCESS);
   }
-  void TearDown() override {
-    RegCloseKey(scratch);
-    RemoveScratch();
-  }
+  void TearDown() override { RegCloseKey(scratch); }
   static void RemoveScratch() {
     for (const std::string& key : {kScratch + "\\Inner\\Deeper", kScratch + "\\Inner", kScratch})
       RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
