@@ -111,13 +111,12 @@ TEST_F(HiveFile, EveryCallSeesTheFileAsItIsNowAndNeverWaitsForIt) {
   while (stat(HivePath().c_str(), &after) == 0 && after.st_ctim.tv_nsec == before.st_ctim.tv_nsec &&
          usleep(1000) == 0);
   EXPECT_EQ(Query(key), "now");
-  const std::string broken = "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software\\Test]\r\n\"v\"=hex:0\r\n";
   const std::tuple<const char*, std::function<void()>, LONG> kinds[] = {
       {"FIFO", [&] { mkfifo(HivePath().c_str(), 0644); }, ERROR_BADDB},
       {"folder", [&] { fs::create_directory(HivePath()); }, ERROR_BADDB},
       {"device", [&] { fs::create_symlink("/dev/null", HivePath()); }, ERROR_BADDB},
       {"a link loop", [&] { fs::create_symlink("HKLM.reg", HivePath()); }, ERROR_CANTREAD},
-      {"unparseable text", [&] { WriteHive(broken); }, ERROR_BADDB}};
+      {"a bad escape", [&] { WriteHive(Text("\\q")); }, ERROR_BADDB}};
   alarm(60);  // a bound for a hang on the FIFO
   for (const auto& [kind, make, error] : kinds) {
     fs::remove_all(HivePath());
@@ -126,7 +125,7 @@ TEST_F(HiveFile, EveryCallSeesTheFileAsItIsNowAndNeverWaitsForIt) {
     EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Test"), error) << kind;
   }
   alarm(0);
-  EXPECT_EQ(Contents(HivePath()), broken);
+  EXPECT_EQ(Contents(HivePath()), Text("\\q")) << "a hive that is refused is never written";
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 }
 
