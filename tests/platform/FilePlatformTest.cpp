@@ -9,6 +9,8 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 std::string Error(DWORD code) { return "error " + std::to_string(code); }
@@ -38,7 +40,7 @@ class FilePlatformTest : public testing::Test {
 TEST_F(FilePlatformTest, OpensCreateEmptyAndRefuseAsWindowsDoes) {
   scratch.Write("kept.txt", "content");
   scratch.Write("old.txt", "content");
-  std::filesystem::create_directory(scratch.HostPath("folder"));
+  fs::create_directory(scratch.HostPath("folder"));
 #ifndef _WIN32
   scratch.Write("\304nderung", "b");  // Windows-1252 capital A umlaut
 #endif
@@ -67,6 +69,8 @@ TEST_F(FilePlatformTest, OpensCreateEmptyAndRefuseAsWindowsDoes) {
   std::vector<std::string> devices = {"nul.txt", at("nUl.dat2")};
 #ifndef _WIN32
   devices.insert(devices.end(), {"C:\\no folder\\COM1", "lpt9", "PRN .x", "con:"});
+  // A new file is made as the umask allows, never as a program.
+  EXPECT_EQ(fs::status(scratch.HostPath("new.txt")).permissions() & fs::perms(0111), fs::perms{});
 #endif
   for (const std::string& device : devices)
     EXPECT_EQ(Opened(device, GENERIC_WRITE, OPEN_EXISTING), "device") << device;
@@ -111,6 +115,10 @@ TEST_F(FilePlatformTest, ShareModesGuardHeldFilesAndMovesReplaceOnlyWhenAsked) {
   EXPECT_EQ(move(scratch.Path("F.TXT"), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH), 0u);
   EXPECT_EQ(scratch.Read("f.txt"), "newer") << "the name keeps its case";
   EXPECT_EQ(move(file), DWORD{ERROR_FILE_NOT_FOUND});
+  const HANDLE cut =
+      CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_TRUE(SetEndOfFile(cut) && CloseHandle(cut)) << "a file cut at its start";
+  EXPECT_EQ(scratch.Read("f.txt"), "");
   EXPECT_EQ(CodeOf(DeleteFileA(file.c_str())), 0u);
 }
 
