@@ -172,15 +172,22 @@ TEST_F(HiveFile, OnlyWhoMayReplaceTheHiveWritesItAndAFailedWriteTouchesNoFile) {
   }
 }
 
+// A missing root is made as a fresh machine; none can be made below a file,
+// and then every call fails.
 TEST_F(HiveFile, AMissingMachineRootIsMadeAsAFreshMachine) {
-  const fs::path root = machine.Root() / "new machine";
+  const fs::path root = machine.Root() / "new machine", file = machine.Root() / "a file";
+  const auto valueOfTheRoot = [] {
+    return RegQueryValueExA(HKEY_LOCAL_MACHINE, "v", nullptr, nullptr, nullptr, nullptr);
+  };
   setenv("KEYVIGIL_ROOT", root.c_str(), 1);
-  EXPECT_EQ(RegQueryValueExA(HKEY_LOCAL_MACHINE, "v", nullptr, nullptr, nullptr, nullptr),
-            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(valueOfTheRoot(), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(Contents(root / "HKLM.reg"),
             "REGEDIT4\r\n\r\n[HKEY_LOCAL_"
             "MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]\r\n\r\n");
   EXPECT_TRUE(fs::is_directory(root / "drive_c"));
+  std::ofstream(file) << "x";
+  setenv("KEYVIGIL_ROOT", (file / "below").c_str(), 1);
+  EXPECT_NE(valueOfTheRoot(), ERROR_FILE_NOT_FOUND);
 }
 
 }  // namespace

@@ -17,13 +17,11 @@ int Compare(const std::string& a, const std::string& b, DWORD flags = NORM_IGNOR
 // Windows sorts linguistically: only equality is the same on every platform
 // where case or non-ASCII letters differ.
 TEST(SystemPlatform, ComparisonIsAThreeWayOrderThatMayIgnoreLetterCase) {
-  // Each range of Windows-1252 capitals at its edges, and the 0x80 row.
-  const std::string lower = "az\xE0\xE4\xFE\xFF\x9A\x9C\x9E",
-                    upper = "AZ\xC0\xC4\xDE\x9F\x8A\x8C\x8E";
-  EXPECT_EQ(Compare(lower, upper), CSTR_EQUAL);
-  EXPECT_NE(Compare(lower, upper, 0), CSTR_EQUAL) << "case counts without the flag";
+  EXPECT_NE(Compare("aZ", "AZ", 0), CSTR_EQUAL) << "case counts without the flag";
   EXPECT_NE(Compare("\xF7", "\xD7"), CSTR_EQUAL) << "division and multiplication signs";
   const std::tuple<std::string, std::string, int> orders[] = {
+      // Each range of Windows-1252 capitals at its edges, and the 0x80 row.
+      {"az\xE0\xE4\xFE\xFF\x9A\x9C\x9E", "AZ\xC0\xC4\xDE\x9F\x8A\x8C\x8E", CSTR_EQUAL},
       {"B", "a", CSTR_GREATER_THAN},
       {"ab", "abc", CSTR_LESS_THAN},
       // Past the eight bytes compared at a time.
