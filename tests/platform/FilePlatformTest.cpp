@@ -1,151 +1,125 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "../support/ScratchMachine.h"
 #include "Win32.h"
-#ifndef _WIN32
-#include <sys/stat.h>
-#endif
 
 namespace {
 
-constexpr DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
+namespace fs = std::filesystem;
+
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+std::string Error(DWORD code) { return "error " + std::to_string(code); }
+DWORD CodeOf(BOOL done) { return done ? ERROR_SUCCESS : GetLastError(); }
 
 class FilePlatformTest : public testing::Test {
  protected:
-  HANDLE Open(const std::string& name, DWORD access, DWORD share, DWORD creation) {
-    return CreateFileA(scratch.Path(name).c_str(), access, share, nullptr, creation,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
-  }
-  // The code an open leaves (183 or 0 when it succeeded); the handle is closed.
-  DWORD OpenResult(const std::string& name, DWORD access, DWORD share, DWORD creation) {
-    const HANDLE file = Open(name, access, share, creation);
+  // What an open of the path gives: the kind of file and whether it was
+  // there (183 on success), or the error.
+  static std::string Opened(const std::string& path, DWORD access, DWORD creation,
+                            DWORD share = kShareAll) {
+    const HANDLE file = CreateFileA(path.c_str(), access, share, nullptr, creation, 0, nullptr);
     const DWORD code = GetLastError();
-    if (file == INVALID_HANDLE_VALUE) return code;
+    if (file == INVALID_HANDLE_VALUE) return Error(code);
+    const DWORD type = GetFileType(file);
     CloseHandle(file);
-    return code == ERROR_ALREADY_EXISTS ? code : 0;
+    const char* kind = type == FILE_TYPE_DISK ? "file" : type == FILE_TYPE_CHAR ? "device" : "?";
+    return kind + std::string(code == ERROR_ALREADY_EXISTS ? " that was there" : "");
   }
   // The code of a move of the file "from" onto the name (0 for success).
-  DWORD MoveResult(const std::string& name, DWORD flags = MOVEFILE_REPLACE_EXISTING) {
-    const std::string from = scratch.Path("from"), to = scratch.Path(name);
-    return MoveFileExA(from.c_str(), to.c_str(), flags) ? 0 : GetLastError();
-  }
-  DWORD DeleteResult(const std::string& name) {
-    return DeleteFileA(scratch.Path(name).c_str()) ? 0 : GetLastError();
-  }
 
   ScratchMachine scratch;
 };
 
+// Device names open the device in any folder, on any drive, in any case and
+// whatever follows a dot or a colon; a longer name is a file.
 TEST_F(FilePlatformTest, OpensCreateEmptyAndRefuseAsWindowsDoes) {
   scratch.Write("kept.txt", "content");
   scratch.Write("old.txt", "content");
-  std::filesystem::create_directory(scratch.HostPath("folder"));
+  fs::create_directory(scratch.HostPath("folder"));
 #ifndef _WIN32
   scratch.Write("\304nderung", "b");  // Windows-1252 capital A umlaut
-  scratch.Write("ro.txt", "x");
-  chmod(scratch.HostPath("ro.txt").c_str(), 0444);  // Wine run as root ignores the mark
 #endif
-  const struct {
-    std::string name;
-    DWORD access, share, creation, code;
-  } cases[] = {
-      {"missing.txt", GENERIC_READ, kShareAll, OPEN_EXISTING, ERROR_FILE_NOT_FOUND},
-      {"kept.txt", GENERIC_WRITE, kShareAll, CREATE_NEW, ERROR_FILE_EXISTS},
-      {"nofolder\\x.dat", GENERIC_WRITE, 0, CREATE_ALWAYS, ERROR_PATH_NOT_FOUND},
-      {"folder", GENERIC_READ, kShareAll, OPEN_EXISTING, ERROR_ACCESS_DENIED},
-      {"folder", GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS, ERROR_ACCESS_DENIED},
-      {"a?b", GENERIC_WRITE, 0, CREATE_ALWAYS, ERROR_INVALID_NAME},
-      {"new.txt", GENERIC_READ, 0, OPEN_ALWAYS, ERROR_SUCCESS},
-      {"kept.txt", GENERIC_WRITE, 0, OPEN_ALWAYS, ERROR_ALREADY_EXISTS},
-      {"old.txt", GENERIC_WRITE, 0, CREATE_ALWAYS, ERROR_ALREADY_EXISTS},
+  const auto at = [&](const std::string& name) { return scratch.Path(name); };
+  const std::tuple<std::string, DWORD, DWORD, std::string> cases[] = {
+      {at("kept.txt"), GENERIC_WRITE, CREATE_NEW, Error(ERROR_FILE_EXISTS)},
+      {at("folder"), GENERIC_READ, OPEN_EXISTING, Error(ERROR_ACCESS_DENIED)},
+      {at("folder"), GENERIC_WRITE, CREATE_ALWAYS, Error(ERROR_ACCESS_DENIED)},
+      {at("a?b"), GENERIC_WRITE, CREATE_ALWAYS, Error(ERROR_INVALID_NAME)},
+      {at("new.txt"), GENERIC_READ, OPEN_ALWAYS, "file"},
+      {at("kept.txt"), GENERIC_WRITE, OPEN_ALWAYS, "file that was there"},
+      {at("old.txt"), GENERIC_WRITE, CREATE_ALWAYS, "file that was there"},
 #ifndef _WIN32
-      // Names below a drive ignore letter case, as on Windows.
-      {"KEPT.TXT", GENERIC_READ, kShareAll, OPEN_EXISTING, 0},
-      {"..\\SCRATCH\\Kept.txt", GENERIC_READ, kShareAll, OPEN_EXISTING, 0},
-      {"..\\..\\..\\scratch\\kept.txt", GENERIC_READ, kShareAll, OPEN_EXISTING, 0},
-      {"\344NDERUNG", GENERIC_READ, kShareAll, OPEN_EXISTING, 0},
-      {std::string(300, 'n'), GENERIC_WRITE, 0, CREATE_ALWAYS, ERROR_FILENAME_EXCED_RANGE},
-      {"ro.txt", GENERIC_WRITE, kShareAll, OPEN_EXISTING, ERROR_ACCESS_DENIED},
-      {"ro.txt", GENERIC_READ, kShareAll, OPEN_EXISTING, 0},
+      // Names below a drive ignore letter case, as on Windows, and ".."
+      // never leads above the drive.
+      {at("KEPT.TXT"), GENERIC_READ, OPEN_EXISTING, "file"},
+      {at("..\\SCRATCH\\Kept.txt"), GENERIC_READ, OPEN_EXISTING, "file"},
+      {at("..\\..\\..\\scratch\\kept.txt"), GENERIC_READ, OPEN_EXISTING, "file"},
+      {at("\344NDERUNG"), GENERIC_READ, OPEN_EXISTING, "file"},
+      {at(std::string(300, 'n')), GENERIC_WRITE, CREATE_ALWAYS, Error(ERROR_FILENAME_EXCED_RANGE)},
 #endif
   };
-  for (const auto& test : cases) {
-    EXPECT_EQ(OpenResult(test.name, test.access, test.share, test.creation), test.code)
-        << test.name << " " << test.creation;
-  }
+  for (const auto& [path, access, creation, opened] : cases)
+    EXPECT_EQ(Opened(path, access, creation), opened) << path << " " << creation;
   EXPECT_EQ(scratch.Read("kept.txt") + "|" + scratch.Read("old.txt"), "content|");
+  std::vector<std::string> devices = {"nul.txt", at("nUl.dat2")};
+#ifndef _WIN32
+  devices.insert(devices.end(), {"C:\\no folder\\COM1", "lpt9", "PRN .x", "con:"});
+  // A new file is made as the umask allows, never as a program.
+  EXPECT_EQ(fs::status(scratch.HostPath("new.txt")).permissions() & fs::perms(0111), fs::perms{});
+#endif
+  for (const std::string& device : devices)
+    EXPECT_EQ(Opened(device, GENERIC_WRITE, OPEN_EXISTING), "device") << device;
+  for (const char* name : {"NUL2", "COM10", "CONSOLE", "auxiliary.dat"})
+    EXPECT_EQ(Opened(at(name), GENERIC_WRITE, CREATE_NEW), "file") << name;
 }
 
-// A second opener, a delete and a replace against a file one handle holds.
-TEST_F(FilePlatformTest, ShareModesRefuseConflictingOpenersDeletesAndReplaces) {
-  const struct {
-    DWORD access, share, otherAccess, otherShare, code;
-  } cases[] = {
+// A second opener, a delete and a replace against a file one handle holds;
+// a move replaces only when asked to.
+TEST_F(FilePlatformTest, ShareModesGuardHeldFilesAndMovesReplaceOnlyWhenAsked) {
+  const std::string file = scratch.Path("f.txt"), from = scratch.Path("from");
+  const auto move = [&](const std::string& to, DWORD flags = MOVEFILE_REPLACE_EXISTING) {
+    return CodeOf(MoveFileExA(from.c_str(), to.c_str(), flags));
+  };
+  // The holder's access and share mode, the other opener's, and its result.
+  const std::tuple<DWORD, DWORD, DWORD, DWORD, DWORD> cases[] = {
       {GENERIC_READ, FILE_SHARE_READ, GENERIC_READ, FILE_SHARE_READ, 0},
       {GENERIC_READ, FILE_SHARE_READ, GENERIC_WRITE, kShareAll, ERROR_SHARING_VIOLATION},
       {GENERIC_WRITE, kShareAll, GENERIC_READ, FILE_SHARE_READ, ERROR_SHARING_VIOLATION},
       {GENERIC_WRITE, kShareAll, GENERIC_READ, kShareAll, 0},
-      {kReadWrite, 0, GENERIC_READ, kShareAll, ERROR_SHARING_VIOLATION},
+      {GENERIC_READ | GENERIC_WRITE, 0, GENERIC_READ, kShareAll, ERROR_SHARING_VIOLATION},
   };
-  for (const auto& test : cases) {
-    SCOPED_TRACE(testing::Message() << test.access << test.share << test.otherAccess);
+  scratch.Write("from", "new");
+  for (const auto& [access, share, otherAccess, otherShare, code] : cases) {
+    SCOPED_TRACE(testing::Message() << access << share << otherAccess);
     scratch.Write("f.txt", "kept");
-    scratch.Write("from", "new");
-    const HANDLE held = Open("f.txt", test.access, test.share, OPEN_EXISTING);
-    const DWORD creation = test.otherAccess == GENERIC_WRITE ? TRUNCATE_EXISTING : OPEN_EXISTING;
-    EXPECT_EQ(OpenResult("f.txt", test.otherAccess, test.otherShare, creation), test.code);
-    EXPECT_EQ(DeleteResult("f.txt"), DWORD{ERROR_SHARING_VIOLATION});
+    const HANDLE held =
+        CreateFileA(file.c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr);
+    const DWORD creation = otherAccess == GENERIC_WRITE ? TRUNCATE_EXISTING : OPEN_EXISTING;
+    EXPECT_EQ(Opened(file, otherAccess, creation, otherShare), code ? Error(code) : "file");
+    EXPECT_EQ(CodeOf(DeleteFileA(file.c_str())), DWORD{ERROR_SHARING_VIOLATION});
     // Wine, as Windows, refuses to replace a held file with 5, not 32.
-    EXPECT_EQ(MoveResult("f.txt"), DWORD{ERROR_ACCESS_DENIED});
+    EXPECT_EQ(move(file), DWORD{ERROR_ACCESS_DENIED});
     EXPECT_TRUE(CloseHandle(held));
+    EXPECT_EQ(CodeOf(CloseHandle(held)), DWORD{ERROR_INVALID_HANDLE}) << "a handle closes once";
     EXPECT_EQ(scratch.Read("f.txt"), "kept");
   }
-  EXPECT_EQ(MoveResult("f.txt"), 0u);
+  EXPECT_EQ(move(file), 0u);
   EXPECT_EQ(scratch.Read("f.txt"), "new");
-}
-
-TEST_F(FilePlatformTest, MoveReplacesOnlyWhenAskedAndDeleteRemoves) {
-  scratch.Write("from", "new");
-  scratch.Write("old.dat", "old");
-  EXPECT_EQ(MoveResult("old.dat", 0), DWORD{ERROR_ALREADY_EXISTS});
-  EXPECT_EQ(MoveResult("OLD.DAT", MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH), 0u);
-  EXPECT_EQ(scratch.Read("old.dat"), "new") << "the name keeps its case";
-  EXPECT_EQ(MoveResult("old.dat"), DWORD{ERROR_FILE_NOT_FOUND});
-  EXPECT_EQ(DeleteResult("old.dat"), 0u);
-#ifndef _WIN32
-  scratch.Write("from", "new");
-  scratch.Write("ro.txt", "x");
-  chmod(scratch.HostPath("ro.txt").c_str(), 0444);
-  EXPECT_EQ(MoveResult("ro.txt"), DWORD{ERROR_ACCESS_DENIED});
-  EXPECT_EQ(DeleteResult("ro.txt"), DWORD{ERROR_ACCESS_DENIED});
-  EXPECT_EQ(scratch.Read("ro.txt"), "x");
-#endif
-}
-
-TEST_F(FilePlatformTest, DeviceNamesOpenDevicesInAnyFolderAndCase) {
-  std::vector<std::string> devices = {"NUL", "nul.txt", scratch.Path("Aux"),
-                                      scratch.Path("nUl.dat2")};
-#ifndef _WIN32
-  devices.insert(devices.end(), {"C:\\no folder\\COM1", "lpt9", "PRN .x", "con:"});
-#endif
-  for (const std::string& name : devices) {
-    const HANDLE device =
-        CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    EXPECT_EQ(GetFileType(device), DWORD{FILE_TYPE_CHAR}) << name;
-    CloseHandle(device);
-    EXPECT_FALSE(CloseHandle(device));
-    EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_HANDLE});
-    EXPECT_FALSE(DeleteFileA(name.c_str())) << name;
-  }
-  for (const char* name : {"NUL2", "COM10", "CONSOLE", "auxiliary.dat"}) {
-    const HANDLE file = Open(name, GENERIC_WRITE, 0, CREATE_NEW);
-    EXPECT_EQ(GetFileType(file), DWORD{FILE_TYPE_DISK}) << name;
-    CloseHandle(file);
-  }
+  scratch.Write("from", "newer");
+  EXPECT_EQ(move(file, 0), DWORD{ERROR_ALREADY_EXISTS});
+  EXPECT_EQ(move(scratch.Path("F.TXT"), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH), 0u);
+  EXPECT_EQ(scratch.Read("f.txt"), "newer") << "the name keeps its case";
+  EXPECT_EQ(move(file), DWORD{ERROR_FILE_NOT_FOUND});
+  const HANDLE cut =
+      CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_TRUE(SetEndOfFile(cut) && CloseHandle(cut)) << "a file cut at its start";
+  EXPECT_EQ(scratch.Read("f.txt"), "");
+  EXPECT_EQ(CodeOf(DeleteFileA(file.c_str())), 0u);
 }
 
 }  // namespace
