@@ -33,13 +33,16 @@ std::string IndexError(int32_t position) {
 }
 
 TEST(StringList, StorageGrowsByTheFixedStepsAndIsGivenBackWhenEmptied) {
-  TStringList list, preset;
+  TStringList list, preset, one;
   std::set<int32_t> capacities;
   for (int i = 0; i < 230; ++i) {
     list.AppendEntry("x");
     capacities.insert(list.SlotCount());
   }
   EXPECT_EQ(capacities, (std::set<int32_t>{4, 8, 12, 28, 44, 60, 76, 95, 118, 147, 183, 228, 285}));
+  one.ResizeStorage(1);
+  Fill(one, {"in the one slot", "after a step of four"});
+  EXPECT_EQ(one.SlotCount(), 5);
   preset.ResizeStorage(200);
   preset.RemoveAllEntries();
   EXPECT_EQ(preset.SlotCount(), 200) << "emptying an empty list keeps its preset";

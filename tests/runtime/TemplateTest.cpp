@@ -12,7 +12,7 @@ const auto Address = TemplateArgument::Address;
 TEST(Template, FillsEveryDirectiveInOrderAndTextsOfAnyLength) {
   EXPECT_EQ(FillTemplate("%s=%d (%x) at %p%%", {"count", -42, 0xC0000008u, Address(0x23B5C)}),
             "count=-42 (C0000008) at 00023B5C%");
-  EXPECT_EQ(FillTemplate("%S %D %X %P", {"up", 7, 255, Address(0)}), "up 7 FF 00000000");
+  EXPECT_EQ(FillTemplate("%%%S %D %X %P", {"up", 7, 255, Address(0)}), "%up 7 FF 00000000");
   EXPECT_EQ(FillTemplate("%d %d %x", {0, int32_t{-2147483647 - 1}, 0}), "0 -2147483648 0");
   EXPECT_EQ(FillTemplate("no directives", {}), "no directives");
   EXPECT_EQ(FillTemplate("%s", {"stops at\0zero"}), "stops at");
@@ -27,21 +27,25 @@ TEST(Template, FillsEveryDirectiveInOrderAndTextsOfAnyLength) {
   EXPECT_STREQ(buffer, "abcdefg");
 }
 
-// The fixed-buffer filler serves the report path, which must not fail again:
-// what the growing one refuses it gives back unfilled.
+// Every template gets the arguments "one" and 2. The fixed-buffer filler
+// serves the report path, which must not fail again: what the growing one
+// refuses it gives back unfilled.
 TEST(Template, UnfillableDirectivesRaiseConvertErrors) {
   const std::pair<const char*, const char*> rows[] = {
       {"%d", "Format '%d' ung\374ltig oder nicht kompatibel mit Argument"},
+      {"%s %s", "Format '%s' ung\374ltig oder nicht kompatibel mit Argument"},
       {"a %q", "Format '%q' ung\374ltig oder nicht kompatibel mit Argument"},
-      {"%5d", "Format '%5' ung\374ltig oder nicht kompatibel mit Argument"},
-      {"%s and %s", "Kein Argument f\374r Format '%s'"},
+      {"%s %d %5", "Format '%5' ung\374ltig oder nicht kompatibel mit Argument"},
+      {"%s and %d and %s", "Kein Argument f\374r Format '%s'"},
       {"100%", "Format '%' ung\374ltig oder nicht kompatibel mit Argument"},
   };
   for (const auto& [templ, message] : rows) {
-    EXPECT_EQ(FailureOf([templ] { FillTemplate(templ, {"one"}); }),
+    EXPECT_EQ(FailureOf([templ] {
+                FillTemplate(templ, {"one", 2});
+              }),
               std::string("EConvertError: ") + message);
-    char buffer[16];
-    EXPECT_EQ(FillTemplateInto(buffer, sizeof(buffer), templ, {"one"}), strlen(templ));
+    char buffer[20];
+    EXPECT_EQ(FillTemplateInto(buffer, sizeof(buffer), templ, {"one", 2}), strlen(templ));
     EXPECT_STREQ(buffer, templ);
   }
 }

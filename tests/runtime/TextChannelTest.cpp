@@ -52,9 +52,10 @@ class TextChannelTest : public testing::Test {
     return Check();
   }
 
-  // Appends one line as the snapshot does; the failure, then the file.
-  std::string Append(const std::string& text) {
-    OpenForAppending(channel);
+  // Opens the file, by default as the snapshot appends, and writes the text
+  // as one line: the failure, then the file.
+  std::string Put(const std::string& text, void (*open)(TTextChannel&) = OpenForAppending) {
+    open(channel);
     WriteText(channel, text);
     WriteLineEnd(channel);
     const std::string failure = After([&] { CloseChannel(channel); });
@@ -89,16 +90,13 @@ TEST_F(TextChannelTest, LinesEndAtCrOrCrLfAndDataAtTheEndMark) {
   EXPECT_EQ(Check(), "");
 }
 
-TEST_F(TextChannelTest, WritingBuffersUntilFullOrClosed) {
+TEST_F(TextChannelTest, WritingReplacesTheFileAndBuffersUntilFullOrClosed) {
   scratch.Write("t.txt", "old content");
+  EXPECT_EQ(Put(std::string("a\r\x1A\0", 4), CreateForWriting), std::string("|a\r\x1A\0\r\n", 7));
   CreateForWriting(channel);
-  WriteText(channel, std::string("a\r\x1A\0", 4));
-  WriteLineEnd(channel);
-  EXPECT_EQ(scratch.Read("t.txt"), "");
-  CloseChannel(channel);
-  EXPECT_EQ(Check() + scratch.Read("t.txt"), std::string("a\r\x1A\0\r\n", 6));
-  CreateForWriting(channel);
-  WriteText(channel, std::string(128, 'q'));
+  WriteText(channel, std::string(127, 'q'));
+  EXPECT_EQ(scratch.Read("t.txt"), "") << "nothing before the buffer is full";
+  WriteText(channel, "q");
   EXPECT_EQ(scratch.Read("t.txt"), std::string(128, 'q'));
   WriteText(channel, std::string(200, 'r'));
   EXPECT_EQ(scratch.Read("t.txt").size(), 256u);
@@ -122,8 +120,7 @@ TEST_F(TextChannelTest, AppendingCutsAtTheEndMarkAndEndsTheLastLine) {
       {head + "\r\n\032" + e126, head + "\r\n"}};
   for (const auto& [before, kept] : cases) {
     scratch.Write("t.txt", before);
-    EXPECT_EQ(Append("xyz"), "|" + kept + "xyz\r\n")
-        << testing::PrintToString(before.substr(0, 12));
+    EXPECT_EQ(Put("xyz"), "|" + kept + "xyz\r\n") << testing::PrintToString(before.substr(0, 12));
   }
 }
 
@@ -207,10 +204,11 @@ TEST_F(TextChannelTest, PlatformFailuresLeaveCodesAndNoPartOfALine) {
   for (const auto& [writes, before, text] : cases) {
     scratch.Write("t.txt", before);
     callsLeft = writes;
-    EXPECT_EQ(Append(text), "112 E/A-Fehler 112|" + before) << writes;
+    EXPECT_EQ(Put(text), "112 E/A-Fehler 112|" + before) << writes;
   }
+  EXPECT_EQ(Put("x", CreateForWriting), "112 E/A-Fehler 112|") << "a new file is left empty";
   callsLeft = 1;
-  EXPECT_EQ(Append("d"), "|b\r\nd\r\n");
+  EXPECT_EQ(Put("d"), "|d\r\n");
   callsLeft = 0;
   OpenForAppending(channel);
   WriteText(channel, "lost");
@@ -219,7 +217,7 @@ TEST_F(TextChannelTest, PlatformFailuresLeaveCodesAndNoPartOfALine) {
   unixSyscalls.lseek = [](int, off_t, int) -> off_t { return errno = EIO, -1; };
   EXPECT_EQ(After([&] { OpenForAppending(channel); }), "1117 E/A-Fehler 1117");
   unixSyscalls = saved;
-  EXPECT_EQ(Append("e"), "|b\r\nd\r\ne\r\n") << "a handle was kept";
+  EXPECT_EQ(Put("e"), "|d\r\ne\r\n") << "a handle was kept";
 }
 #endif
 
