@@ -15,15 +15,13 @@ std::string ErrorText(const char* className, const Exception* object, const void
 // The name this test program runs under, as the box shows it.
 std::string ProgramName() {
   char path[MAX_PATH + 1];
-  path[GetModuleFileNameA(nullptr, path, MAX_PATH)] = 0;
-  std::string name = path;
+  const std::string name(path, GetModuleFileNameA(nullptr, path, MAX_PATH));
   return name.substr(name.find_last_of("\\/") + 1);
 }
 
-std::string Hex(const void* address) {
+std::string Hex(uintptr_t address) {
   char digits[32];
-  snprintf(digits, sizeof(digits), "%08llX",
-           static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(address)));
+  snprintf(digits, sizeof(digits), "%08llX", static_cast<unsigned long long>(address));
   return digits;
 }
 
@@ -31,13 +29,12 @@ std::string Hex(const void* address) {
 std::string Shown(const char* address) {
   MEMORY_BASIC_INFORMATION region{};
   EXPECT_EQ(VirtualQuery(address, &region, sizeof(region)), sizeof(region));
-  return Hex(address - reinterpret_cast<uintptr_t>(region.AllocationBase));
+  return Hex(address - static_cast<const char*>(region.AllocationBase));
 }
 
 [[gnu::noinline]] void SomeCode() {}
 const auto kSomeCode = reinterpret_cast<const char*>(&SomeCode) + 1;
 const auto kNowhere = reinterpret_cast<const void*>(uintptr_t{0x5000});
-const std::string kInvalidOp = "Ung\374ltige Gleitkommaoperation";
 
 TEST(ErrorReport, TheBoxNamesClassModuleAddressAndMessage) {
   // A null message: an object of another class.
@@ -54,33 +51,28 @@ TEST(ErrorReport, TheBoxNamesClassModuleAddressAndMessage) {
               "Exception " + std::string(className) + " in Modul " + ProgramName() + expected);
   }
   const Exception longMessage(std::string(2000, 'm'));
-  const std::string text = ErrorText("Exception", &longMessage, nullptr);
-  EXPECT_EQ(text.size(), 1023u);
-  EXPECT_EQ(text.back(), 'm');
-}
-
-TEST(ErrorReport, RuntimeErrorNumbersStandRightAligned) {
-  const std::pair<uint32_t, const char*> rows[] = {{2, "Runtime error   2 at "},
-                                                   {217, "Runtime error 217 at "},
-                                                   {1117, "Runtime error1117 at "}};
-  for (const auto& [number, head] : rows) {
-    char text[kRuntimeErrorTextSize];
+  EXPECT_EQ(ErrorText("Exception", &longMessage, nullptr).substr(1000), std::string(23, 'm'));
+  char text[kRuntimeErrorTextSize];
+  for (const auto& [number, head] : {std::pair<uint32_t, const char*>{2, "Runtime error   2 at "},
+                                     {217, "Runtime error 217 at "},
+                                     {1117, "Runtime error1117 at "}}) {
     ComposeRuntimeErrorText(number, kSomeCode, text);
     EXPECT_EQ(std::string(text), head + Shown(kSomeCode));
   }
 }
 
-// Each fault's class and message as "class: message", and its run-time
-// error number.
+// Each fault's class and message as "class: message", its run-time error
+// number; an access violation also tells where and how memory was accessed.
 TEST(ErrorReport, EverySystemFaultHasItsClassMessageAndNumber) {
+  const std::string invalidOp = "EInvalidOp: Ung\374ltige Gleitkommaoperation";
   const std::tuple<DWORD, ULONG_PTR, const void*, std::string, uint32_t> rows[] = {
       {STATUS_INTEGER_DIVIDE_BY_ZERO, 0, kNowhere, "EDivByZero: Division durch Null", 200},
       {STATUS_ARRAY_BOUNDS_EXCEEDED, 0, kNowhere, "ERangeError: Fehler bei Bereichspr\374fung",
        201},
       {STATUS_INTEGER_OVERFLOW, 0, kNowhere, "EIntOverflow: Integer\374berlauf", 215},
-      {STATUS_FLOAT_INEXACT_RESULT, 0, kNowhere, "EInvalidOp: " + kInvalidOp, 207},
-      {STATUS_FLOAT_INVALID_OPERATION, 0, kNowhere, "EInvalidOp: " + kInvalidOp, 207},
-      {STATUS_FLOAT_STACK_CHECK, 0, kNowhere, "EInvalidOp: " + kInvalidOp, 207},
+      {STATUS_FLOAT_INEXACT_RESULT, 0, kNowhere, invalidOp, 207},
+      {STATUS_FLOAT_INVALID_OPERATION, 0, kNowhere, invalidOp, 207},
+      {STATUS_FLOAT_STACK_CHECK, 0, kNowhere, invalidOp, 207},
       {STATUS_FLOAT_DIVIDE_BY_ZERO, 0, kNowhere, "EZeroDivide: Gleitkommadivision durch Null", 200},
       {STATUS_FLOAT_OVERFLOW, 0, kNowhere, "EOverflow: Gleitkomma\374berlauf", 205},
       {STATUS_FLOAT_UNDERFLOW, 0, kNowhere, "EUnderflow: Gleitkommaunterlauf", 206},
@@ -90,8 +82,9 @@ TEST(ErrorReport, EverySystemFaultHasItsClassMessageAndNumber) {
       {STATUS_STACK_OVERFLOW, 0, kNowhere, "EStackOverflow: Stack-\334berlauf", 202},
       {0xC0000008, 0, kNowhere, "EExternalException: Externe Exception C0000008", 255},
       {STATUS_ACCESS_VIOLATION, 0, kSomeCode,
-       "EAccessViolation: Zugriffsverletzung bei Adresse " + Hex(kSomeCode) + " in Modul '" +
-           ProgramName() + "'. Lesen von Adresse 00000000",
+       "EAccessViolation: Zugriffsverletzung bei Adresse " +
+           Hex(reinterpret_cast<uintptr_t>(kSomeCode)) + " in Modul '" + ProgramName() +
+           "'. Lesen von Adresse 00000000",
        216},
       {STATUS_ACCESS_VIOLATION, 1, kNowhere,
        "EAccessViolation: Zugriffsverletzung bei Adresse 00005000. Schreiben von Adresse 00000010",
@@ -102,8 +95,6 @@ TEST(ErrorReport, EverySystemFaultHasItsClassMessageAndNumber) {
         code, 0, nullptr, const_cast<void*>(address), 2, {writing, writing * 0x10}};
     const Exception* exception = TranslateSystemFault(record);
     EXPECT_EQ(exception->ClassName() + (": " + exception->messageText), expected);
-    EXPECT_EQ(static_cast<const EExternal*>(exception)->systemRecord, &record);
-    EXPECT_EQ(exception->faultAddress, address);
     EXPECT_EQ(RuntimeErrorNumberOf(code), number) << expected;
   }
 }

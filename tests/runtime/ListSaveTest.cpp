@@ -24,41 +24,41 @@ class ListSave : public testing::Test {
   std::string CreateError(const std::string& name) {
     return "EFCreateError: Datei " + machine.Path(name) + " kann nicht erstellt werden";
   }
+  HANDLE Open(const std::string& name, DWORD share) {
+    return CreateFileA(machine.Path(name).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  long FileCount() {
+    return std::distance(std::filesystem::directory_iterator(machine.HostPath("")), {});
+  }
 
   ScratchMachine machine;
 };
 
+// The new file's path is never longer than the target's, so a path that can
+// be read can be rewritten.
 TEST_F(ListSave, SaveReplacesTheFileWithExactlyTheJoinedText) {
   machine.Write("snap.dat", "old content that is longer than the new one\r\n");
   EXPECT_EQ(Save({"a", "", "b\rc\n"}, "snap.dat"), "a\r\n\r\nb\rc\n\r\n");
   EXPECT_EQ(Save({}, "snap.dat"), "");
   EXPECT_EQ(Save({"new"}, "saved~"), "new\r\n");
-  // The new file's path is never longer than the target's, so a path that
-  // can be read can be rewritten.
-  const std::string longest(259 - machine.Path("").size(), 'n');
-  EXPECT_EQ(Save({"new"}, longest), "new\r\n");
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(machine.HostPath("")), {}), 3)
-      << "no new file is left beside the target";
+  EXPECT_EQ(Save({"new"}, std::string(259 - machine.Path("").size(), 'n')), "new\r\n");
+  EXPECT_EQ(FileCount(), 3) << "no new file is left beside the target";
 }
 
 // Whatever is in the way, the target keeps its bytes (and its mode); a stale
 // new file of a killed run is removed, never written through.
 TEST_F(ListSave, WhatCannotBeCreatedRaisesWithThePathAndKeepsTheFile) {
   machine.Write("snap.dat", "accepted\r\n");
-  EXPECT_EQ(Save({"a"}, "missing\\snap.dat"), CreateError("missing\\snap.dat"));
-  EXPECT_EQ(Save({"a"}, "NUL.dat"), CreateError("NUL.dat"));
-  std::filesystem::create_directory(machine.HostPath("snap.da~"));
-  EXPECT_EQ(Save({"a"}, "snap.dat"), CreateError("snap.da~"));
-  std::filesystem::remove(machine.HostPath("snap.da~"));
+  std::filesystem::create_directory(machine.HostPath("dir.da~"));
+  for (const char* name : {"missing\\snap.dat", "NUL.dat"})
+    EXPECT_EQ(Save({"a"}, name), CreateError(name));
+  EXPECT_EQ(Save({"a"}, "dir.dat"), CreateError("dir.da~"));
   {  // the new file is held without sharing while it is written
     TFileStream stream(machine.Path("snap.dat"), StreamModeCreate);
-    EXPECT_EQ(CreateFileA(machine.Path("snap.da~").c_str(), GENERIC_READ,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr),
-              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Open("snap.da~", FILE_SHARE_READ | FILE_SHARE_WRITE), INVALID_HANDLE_VALUE);
   }
-  const HANDLE other = CreateFileA(machine.Path("snap.dat").c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE other = Open("snap.dat", FILE_SHARE_READ);
   EXPECT_EQ(Save({"a"}, "snap.dat"), CreateError("snap.dat"));
   CloseHandle(other);
   EXPECT_EQ(machine.Read("snap.dat"), "accepted\r\n");
@@ -97,7 +97,7 @@ TEST_F(ListSave, AFailedWriteFlushOrReplaceKeepsTheOldContentAndNoNewFile) {
   }
   unixSyscalls = saved;
   EXPECT_EQ(machine.Read("snap.dat"), "accepted\r\n");
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(machine.HostPath("")), {}), 1);
+  EXPECT_EQ(FileCount(), 1);
 #endif
 }
 

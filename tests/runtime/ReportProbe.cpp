@@ -1,7 +1,7 @@
 // A program that fails on purpose in the way its first argument names, for
 // the tests of how the runtime reports failures.
 #include <cstdint>
-#include <cstring>
+#include <string_view>
 
 #include "Exceptions.h"
 #include "Process.h"
@@ -9,7 +9,7 @@
 
 namespace {
 
-const char* mode = "";
+std::string_view mode;
 
 // Asks for more than there is. It touches the block, or the call becomes a
 // jump and returns to the caller's caller.
@@ -25,20 +25,14 @@ const char* mode = "";
 }
 
 [[gnu::noinline]] void Fail() {
-  if (strcmp(mode, "raise") == 0) {
-    SetPendingResult(5);
-    CheckPendingResult();
-  } else if (strcmp(mode, "null-write") == 0) {
-    *static_cast<volatile int*>(nullptr) = 1;
-  } else if (strcmp(mode, "divide") == 0) {
-    // Both operands unknown, or the compiler turns 1 / x into a comparison.
-    volatile int one = 1, zero = 0;
-    one = one / zero;
-  } else if (strcmp(mode, "stack-overflow") == 0) {
-    Recurse(0);
-  } else if (strcmp(mode, "out-of-memory") == 0) {
-    Allocate();
-  }
+  // Both operands unknown, or the compiler turns 1 / x into a comparison.
+  volatile int one = 1, zero = 0;
+  if (mode == "raise") SetPendingResult(5);
+  CheckPendingResult();
+  if (mode == "null-write") *static_cast<volatile int*>(nullptr) = 1;
+  if (mode == "divide") one = one / zero;
+  if (mode == "stack-overflow") Recurse(0);
+  if (mode == "out-of-memory") Allocate();
   ShutDownProcess();
 }
 
@@ -47,7 +41,6 @@ const char* mode = "";
 int main(int argc, char** argv) {
   if (argc > 1) mode = argv[1];
   // Shows where the allocating function starts.
-  if (strcmp(mode, "runtime-error") == 0)
-    EndWithRuntimeError(2, reinterpret_cast<void*>(&Allocate));
+  if (mode == "runtime-error") EndWithRuntimeError(2, reinterpret_cast<void*>(&Allocate));
   RunProgram(Fail);
 }

@@ -1,80 +1,26 @@
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "../support/Failures.h"
 #include "Exceptions.h"
 #include "StringList.h"
 
 namespace {
 
-TStringList* ListOf(std::initializer_list<const char*> texts) {
-  auto* list = new TStringList;
-  for (const char* text : texts) list->AppendEntry(text);
-  return list;
+using Entries = std::vector<std::string>;
+
+void Fill(TStringList& list, const Entries& texts) {
+  for (const std::string& text : texts) list.AppendEntry(text);
 }
 
-TEST(StringList, StorageGrowsByTheFixedStepsAndIsGivenBackWhenEmptied) {
-  TStringList list;
-  std::vector<int32_t> capacities;
-  for (int i = 0; i < 230; ++i) {
-    list.AppendEntry("x");
-    if (capacities.empty() || capacities.back() != list.SlotCount()) {
-      capacities.push_back(list.SlotCount());
-    }
-  }
-  EXPECT_EQ(capacities,
-            (std::vector<int32_t>{4, 8, 12, 28, 44, 60, 76, 95, 118, 147, 183, 228, 285}));
-
-  TStringList preset;
-  preset.ResizeStorage(200);
-  preset.RemoveAllEntries();
-  EXPECT_EQ(preset.SlotCount(), 200) << "emptying an empty list keeps its preset";
-  for (int i = 0; i < 201; ++i) preset.AppendEntry("y");
-  EXPECT_EQ(preset.SlotCount(), 250);
-  preset.RemoveAllEntries();
-  EXPECT_EQ(preset.SlotCount(), 0);
-  EXPECT_EQ(preset.EntryCount(), 0);
-}
-
-TEST(StringList, EditsKeepOrderAndCopies) {
-  std::unique_ptr<TStringList> list(ListOf({"a", "b", "c"}));
-  const int32_t slots = list->SlotCount();
-  list->RemoveEntryAt(1);
-  EXPECT_EQ(EntriesOf(*list), (std::vector<std::string>{"a", "c"}));
-  EXPECT_EQ(list->SlotCount(), slots);
-
-  std::string text = "z";
-  list->ReplaceEntry(0, text);
-  text = "changed afterwards";
-  EXPECT_EQ(EntriesOf(*list), (std::vector<std::string>{"z", "c"}));
-
-  EXPECT_EQ(list->AppendEntry(std::string("with\0zero", 9)), 2);
-  EXPECT_EQ(list->EntryAt(2).size(), 9u);
-  list->RemoveEntryAt(2);
-  list->RemoveEntryAt(0);
-  EXPECT_EQ(EntriesOf(*list), (std::vector<std::string>{"c"}));
-}
-
-TEST(StringList, PositionsOutsideTheListRaiseAndChangeNothing) {
-  TStringList empty;
-  EXPECT_EQ(FailureOf([&] { empty.EntryAt(0); }),
-            "EStringListError: Der Index der Liste \xFC"
-            "berschreitet das Maximum (0)");
-
-  std::unique_ptr<TStringList> list(ListOf({"a", "b", "c"}));
-  EXPECT_EQ(FailureOf([&] { list->EntryAt(3); }),
-            "EStringListError: Der Index der Liste \xFC"
-            "berschreitet das Maximum (3)");
-  EXPECT_EQ(FailureOf([&] { list->RemoveEntryAt(-1); }),
-            "EStringListError: Der Index der Liste \xFC"
-            "berschreitet das Maximum (-1)");
-  EXPECT_EQ(FailureOf([&] { list->ReplaceEntry(7, "q"); }),
-            "EStringListError: Der Index der Liste \xFC"
-            "berschreitet das Maximum (7)");
-  EXPECT_EQ(EntriesOf(*list), (std::vector<std::string>{"a", "b", "c"}));
+std::string IndexError(int32_t position) {
+  return "EStringListError: Der Index der Liste \374berschreitet das Maximum (" +
+         std::to_string(position) + ")";
 }
 
 // The fault address of a position error is the caller's call site, so it
-// must lie in this test's code, not inside the list.
+// must lie in this function, not inside the list.
 [[gnu::noinline]] const void* FaultAddressOfBadRead(TStringList& list) {
   try {
     list.EntryAt(5);
@@ -86,8 +32,51 @@ TEST(StringList, PositionsOutsideTheListRaiseAndChangeNothing) {
   return nullptr;
 }
 
-TEST(StringList, PositionErrorPointsAtTheCaller) {
+TEST(StringList, StorageGrowsByTheFixedStepsAndIsGivenBackWhenEmptied) {
+  TStringList list, preset, one;
+  std::set<int32_t> capacities;
+  for (int i = 0; i < 230; ++i) {
+    list.AppendEntry("x");
+    capacities.insert(list.SlotCount());
+  }
+  EXPECT_EQ(capacities, (std::set<int32_t>{4, 8, 12, 28, 44, 60, 76, 95, 118, 147, 183, 228, 285}));
+  one.ResizeStorage(1);
+  Fill(one, {"in the one slot", "after a step of four"});
+  EXPECT_EQ(one.SlotCount(), 5);
+  preset.ResizeStorage(200);
+  preset.RemoveAllEntries();
+  EXPECT_EQ(preset.SlotCount(), 200) << "emptying an empty list keeps its preset";
+  Fill(preset, Entries(201, "y"));
+  EXPECT_EQ(preset.SlotCount(), 250);
+  preset.RemoveAllEntries();
+  EXPECT_EQ(preset.SlotCount(), 0);
+  EXPECT_EQ(preset.EntryCount(), 0);
+}
+
+TEST(StringList, EditsKeepOrderAndCopies) {
   TStringList list;
+  Fill(list, {"a", "b", "c"});
+  list.RemoveEntryAt(1);
+  EXPECT_EQ(EntriesOf(list), (Entries{"a", "c"}));
+  std::string text = "z";
+  list.ReplaceEntry(0, text);
+  text = "changed afterwards";
+  EXPECT_EQ(EntriesOf(list), (Entries{"z", "c"}));
+  EXPECT_EQ(list.AppendEntry(std::string("with\0zero", 9)), 2);
+  EXPECT_EQ(list.EntryAt(2).size(), 9u);
+  list.RemoveEntryAt(2);
+  list.RemoveEntryAt(0);
+  EXPECT_EQ(EntriesOf(list), (Entries{"c"}));
+}
+
+TEST(StringList, PositionsOutsideTheListRaiseAtTheCallerAndChangeNothing) {
+  TStringList empty, list;
+  Fill(list, {"a", "b", "c"});
+  EXPECT_EQ(FailureOf([&] { empty.EntryAt(0); }), IndexError(0));
+  EXPECT_EQ(FailureOf([&] { list.EntryAt(3); }), IndexError(3));
+  EXPECT_EQ(FailureOf([&] { list.RemoveEntryAt(-1); }), IndexError(-1));
+  EXPECT_EQ(FailureOf([&] { list.ReplaceEntry(7, "q"); }), IndexError(7));
+  EXPECT_EQ(EntriesOf(list), (Entries{"a", "b", "c"}));
   const auto address = reinterpret_cast<uintptr_t>(FaultAddressOfBadRead(list));
   const auto caller = reinterpret_cast<uintptr_t>(&FaultAddressOfBadRead);
   EXPECT_GT(address, caller);
@@ -95,44 +84,33 @@ TEST(StringList, PositionErrorPointsAtTheCaller) {
 }
 
 TEST(StringList, FindIgnoresLetterCaseAndReturnsTheFirstMatch) {
-  std::unique_ptr<TStringList> list(ListOf({"x", "C:\\PROG.EXE", "c:\\prog.exe"}));
-  EXPECT_EQ(list->FindEntry("c:\\prog.exe"), 1);
-  EXPECT_EQ(list->FindEntry("C:\\Prog.exe"), 1);
-  EXPECT_EQ(list->FindEntry("c:\\prog.ex"), -1);
-  EXPECT_EQ(list->FindEntry(""), -1);
+  TStringList list;
+  Fill(list, {"x", "C:\\PROG.EXE", "c:\\prog.exe", "\344nderung"});
+  EXPECT_EQ(list.FindEntry("X"), 0);
+  EXPECT_EQ(list.FindEntry("c:\\Prog.exe"), 1) << "the first of two matches";
+  EXPECT_EQ(list.FindEntry("\304NDERUNG"), 3);
+  EXPECT_EQ(list.FindEntry("c:\\prog.ex"), -1);
+  EXPECT_EQ(list.FindEntry(""), -1);
   EXPECT_EQ(TStringList().FindEntry("anything"), -1);
-
-  std::unique_ptr<TStringList> umlauts(ListOf({"a", "\xE4nderung"}));
-  EXPECT_EQ(umlauts->FindEntry("\xC4NDERUNG"), 1);
-  EXPECT_EQ(umlauts->FindEntry("\xE4"), -1);
-  EXPECT_EQ(umlauts->FindEntry("A"), 0);
 }
 
 // Only letter case is ignored: the locale's comparison alone would also
 // skip a soft hyphen and expand the sharp s or a ligature, which lets
 // another file's path pass for an accepted one.
 TEST(StringList, CompareIgnoringCaseIgnoresLetterCaseAndNothingElse) {
-  const struct {
-    std::string a, b;
-    bool equal;
-  } cases[] = {
+  const std::tuple<std::string, std::string, bool> cases[] = {
       {"abc", "ABC", true},
       {"", "", true},
-      {"\xE4nderung \xE9t\xE9", "\xC4NDERUNG \xC9T\xC9", true},
-      {"a", "\xE4", false},
+      {"\344nderung \351t\351", "\304NDERUNG \311T\311", true},
+      {"a", "\344", false},
       {std::string("a\0b", 3), "a", false},
-      {"C:\\Tools\\up\xAD"
-       "dater.exe",
-       "C:\\Tools\\updater.exe", false},
-      {"C:\\Stra\xDF"
-       "e.exe",
-       "C:\\Strasse.exe", false},
-      {"C:\\\xE6on.exe", "C:\\aeon.exe", false},
-      {"C:\\Cla\xDF\xAD\\a.exe", "C:\\Class\\a.exe", false},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(CompareIgnoringCase(c.a, c.b) == 0, c.equal) << c.a << " / " << c.b;
-    EXPECT_EQ(CompareIgnoringCase(c.b, c.a) == 0, c.equal) << c.b << " / " << c.a;
+      {"C:\\Tools\\up\255dater.exe", "C:\\Tools\\updater.exe", false},
+      {"C:\\Stra\337e.exe", "C:\\Strasse.exe", false},
+      {"C:\\\346on.exe", "C:\\aeon.exe", false},
+      {"C:\\Cla\337\255\\a.exe", "C:\\Class\\a.exe", false}};
+  for (const auto& [a, b, equal] : cases) {
+    EXPECT_EQ(CompareIgnoringCase(a, b) == 0, equal) << a << " / " << b;
+    EXPECT_EQ(CompareIgnoringCase(b, a) == 0, equal) << b << " / " << a;
   }
   EXPECT_EQ(CompareIgnoringCase("a", "b"), -1);
   EXPECT_EQ(CompareIgnoringCase("b", "a"), 1);

@@ -7,25 +7,19 @@
 
 namespace {
 
-TEST(Template, FillsEveryDirectiveInOrder) {
-  EXPECT_EQ(FillTemplate("%s=%d (%x) at %p%%",
-                         {"count", -42, 0xC0000008u, TemplateArgument::Address(0x23B5C)}),
+const auto Address = TemplateArgument::Address;
+
+TEST(Template, FillsEveryDirectiveInOrderAndTextsOfAnyLength) {
+  EXPECT_EQ(FillTemplate("%s=%d (%x) at %p%%", {"count", -42, 0xC0000008u, Address(0x23B5C)}),
             "count=-42 (C0000008) at 00023B5C%");
-  EXPECT_EQ(FillTemplate("%S %D %X %P", {"up", 7, 255, TemplateArgument::Address(0)}),
-            "up 7 FF 00000000");
+  EXPECT_EQ(FillTemplate("%%%S %D %X %P", {"up", 7, 255, Address(0)}), "%up 7 FF 00000000");
   EXPECT_EQ(FillTemplate("%d %d %x", {0, int32_t{-2147483647 - 1}, 0}), "0 -2147483648 0");
   EXPECT_EQ(FillTemplate("no directives", {}), "no directives");
   EXPECT_EQ(FillTemplate("%s", {"stops at\0zero"}), "stops at");
-}
-
-TEST(Template, AddressesShowEightDigitsOrMoreWhereTheyNeedThem) {
-  EXPECT_EQ(FillTemplate("%p", {TemplateArgument::Address(0xABC)}), "00000ABC");
-  if (sizeof(uintptr_t) > 4) {
-    EXPECT_EQ(FillTemplate("%p", {TemplateArgument::Address(uintptr_t{0x123456789})}), "123456789");
+  EXPECT_EQ(FillTemplate("%p", {Address(0xABC)}), "00000ABC");
+  if (sizeof(uintptr_t) > 4) {  // addresses get the digits they need
+    EXPECT_EQ(FillTemplate("%p", {Address(uintptr_t{0x123456789})}), "123456789");
   }
-}
-
-TEST(Template, TextsOfAnyLengthAreFilledWhole) {
   const std::string longText(100000, 'x');
   EXPECT_EQ(FillTemplate("[%s]", {longText}), "[" + longText + "]");
   char buffer[8];
@@ -33,21 +27,25 @@ TEST(Template, TextsOfAnyLengthAreFilledWhole) {
   EXPECT_STREQ(buffer, "abcdefg");
 }
 
-// The fixed-buffer filler serves the report path, which must not fail again:
-// what the growing one refuses it gives back unfilled.
+// Every template gets the arguments "one" and 2. The fixed-buffer filler
+// serves the report path, which must not fail again: what the growing one
+// refuses it gives back unfilled.
 TEST(Template, UnfillableDirectivesRaiseConvertErrors) {
   const std::pair<const char*, const char*> rows[] = {
       {"%d", "Format '%d' ung\374ltig oder nicht kompatibel mit Argument"},
+      {"%s %s", "Format '%s' ung\374ltig oder nicht kompatibel mit Argument"},
       {"a %q", "Format '%q' ung\374ltig oder nicht kompatibel mit Argument"},
-      {"%5d", "Format '%5' ung\374ltig oder nicht kompatibel mit Argument"},
-      {"%s and %s", "Kein Argument f\374r Format '%s'"},
+      {"%s %d %5", "Format '%5' ung\374ltig oder nicht kompatibel mit Argument"},
+      {"%s and %d and %s", "Kein Argument f\374r Format '%s'"},
       {"100%", "Format '%' ung\374ltig oder nicht kompatibel mit Argument"},
   };
   for (const auto& [templ, message] : rows) {
-    EXPECT_EQ(FailureOf([templ] { FillTemplate(templ, {"one"}); }),
+    EXPECT_EQ(FailureOf([templ] {
+                FillTemplate(templ, {"one", 2});
+              }),
               std::string("EConvertError: ") + message);
-    char buffer[16];
-    EXPECT_EQ(FillTemplateInto(buffer, sizeof(buffer), templ, {"one"}), strlen(templ));
+    char buffer[20];
+    EXPECT_EQ(FillTemplateInto(buffer, sizeof(buffer), templ, {"one", 2}), strlen(templ));
     EXPECT_STREQ(buffer, templ);
   }
 }

@@ -25,16 +25,14 @@ const void* lastFaultAddress = nullptr;
   try {
     CheckPendingResult();
   } catch (Exception* e) {
-    auto* error = dynamic_cast<EInOutError*>(e);
-    const std::string failure = std::to_string(error ? error->ioCode : -1) + " " + e->messageText;
+    const std::string failure =
+        std::to_string(dynamic_cast<EInOutError&>(*e).ioCode) + " " + e->messageText;
     lastFaultAddress = e->faultAddress;
     ReleaseException(e);
     return failure;
   }
   return "";
 }
-
-using Lines = std::vector<std::string>;
 
 class TextChannelTest : public testing::Test {
  protected:
@@ -47,13 +45,20 @@ class TextChannelTest : public testing::Test {
     TakePendingResult();
   }
 
-  // Appends one line as the snapshot does; the failure, then the file.
-  std::string Append(const std::string& text) {
-    OpenForAppending(channel);
+  // What the operation leaves to check: "" or the code and its message.
+  template <typename Operation>
+  std::string After(Operation operation) {
+    operation();
+    return Check();
+  }
+
+  // Opens the file, by default as the snapshot appends, and writes the text
+  // as one line: the failure, then the file.
+  std::string Put(const std::string& text, void (*open)(TTextChannel&) = OpenForAppending) {
+    open(channel);
     WriteText(channel, text);
     WriteLineEnd(channel);
-    CloseChannel(channel);
-    const std::string failure = Check();
+    const std::string failure = After([&] { CloseChannel(channel); });
     return failure + "|" + scratch.Read("t.txt");
   }
 
@@ -62,47 +67,36 @@ class TextChannelTest : public testing::Test {
   TTextChannel channel = {};
 };
 
+// Lines are read as the snapshot load reads them and shown each followed by
+// "|"; a line is cut into pieces of 255 bytes, the buffer holds 128.
 TEST_F(TextChannelTest, LinesEndAtCrOrCrLfAndDataAtTheEndMark) {
   const std::string x255(255, 'x'), y300(300, 'y'), z120(120, 'z');
-  const struct {
-    std::string bytes;
-    Lines lines;
-  } cases[] = {{"", {}},
-               {"a\r\nb\r\n", {"a", "b"}},
-               {"a\nb\r\n", {"a\nb"}},
-               {"a\r\r\nb", {"a", "", "b"}},
-               {std::string("a\0b", 3), {std::string("a\0b", 3)}},
-               {std::string("abc\x1A") + "def\r\n", {"abc"}},
-               {x255 + "\r\nnext\r\n", {x255, "next"}},
-               {y300, {y300}},
-               {z120 + "\r\n" + z120 + "\r\n", {z120, z120}}};
-  for (const auto& test : cases) {
-    SCOPED_TRACE(testing::PrintToString(test.bytes.substr(0, 12)));
-    scratch.Write("t.txt", test.bytes);
+  const std::pair<std::string, std::string> cases[] = {
+      {"", ""},
+      {"a\r\nb\nc\r\r\nd", "a|b\nc||d|"},
+      {std::string("a\0b\r\nc\032d\r\n", 11), std::string("a\0b|c|", 6)},
+      {x255 + "\r\nnext\r\n" + y300, x255 + "|next|" + y300 + "|"},
+      {z120 + "\r\n" + z120 + "\r\n", z120 + "|" + z120 + "|"}};
+  for (const auto& [bytes, expected] : cases) {
+    scratch.Write("t.txt", bytes);
     OpenForReading(channel);
-    Lines lines;  // read as the snapshot load reads them
-    while (!AtEndOfData(channel) && lines.size() < 10) {
-      lines.push_back(ReadLineText(channel));
-      SkipToNextLine(channel);
-    }
-    EXPECT_EQ(lines, test.lines);
-    EXPECT_EQ(ReadLineText(channel), "");
+    std::string lines;
+    for (int count = 0; !AtEndOfData(channel) && count < 10; ++count, SkipToNextLine(channel))
+      lines += ReadLineText(channel) + "|";
+    EXPECT_EQ(lines, expected) << testing::PrintToString(bytes.substr(0, 12));
+    EXPECT_EQ(ReadLineText(channel), "") << "the end stays the end";
     CloseChannel(channel);
   }
   EXPECT_EQ(Check(), "");
 }
 
-TEST_F(TextChannelTest, WritingBuffersUntilFullOrClosed) {
+TEST_F(TextChannelTest, WritingReplacesTheFileAndBuffersUntilFullOrClosed) {
   scratch.Write("t.txt", "old content");
+  EXPECT_EQ(Put(std::string("a\r\x1A\0", 4), CreateForWriting), std::string("|a\r\x1A\0\r\n", 7));
   CreateForWriting(channel);
-  WriteText(channel, std::string("a\r\x1A\0", 4));
-  WriteLineEnd(channel);
-  EXPECT_EQ(scratch.Read("t.txt"), "");
-  CloseChannel(channel);
-  EXPECT_EQ(Check() + scratch.Read("t.txt"), std::string("a\r\x1A\0\r\n", 6));
-
-  CreateForWriting(channel);
-  WriteText(channel, std::string(128, 'q'));
+  WriteText(channel, std::string(127, 'q'));
+  EXPECT_EQ(scratch.Read("t.txt"), "") << "nothing before the buffer is full";
+  WriteText(channel, "q");
   EXPECT_EQ(scratch.Read("t.txt"), std::string(128, 'q'));
   WriteText(channel, std::string(200, 'r'));
   EXPECT_EQ(scratch.Read("t.txt").size(), 256u);
@@ -111,51 +105,39 @@ TEST_F(TextChannelTest, WritingBuffersUntilFullOrClosed) {
 // The new line starts a line of its own: after the cut at the first 0x1A of
 // the last 128 bytes, a last line without its line end gets one first.
 TEST_F(TextChannelTest, AppendingCutsAtTheEndMarkAndEndsTheLastLine) {
-  OpenForAppending(channel);
-  EXPECT_EQ(Check(), "2 Datei nicht gefunden");
+  EXPECT_EQ(After([&] { OpenForAppending(channel); }), "2 Datei nicht gefunden");
   EXPECT_FALSE(scratch.Exists("t.txt"));
   const std::string head(900, 'h'), l127(127, 'l'), e126(126, 'e');
-  const struct {
-    std::string before, after;
-  } cases[] = {{"", "xyz\r\n"},
-               {"a\r\n", "a\r\nxyz\r\n"},
-               {"a\r", "a\rxyz\r\n"},
-               {"a", "a\r\nxyz\r\n"},
-               {"a\n", "a\n\r\nxyz\r\n"},
-               {"ab\x1A\r\nlost\r\n\x1A", "ab\r\nxyz\r\n"},
-               {"\x1A" + head + "\r\n", "\x1A" + head + "\r\nxyz\r\n"},
-               {head + "\x1A" + l127, head + "\r\nxyz\r\n"},
-               {head + "\r\n\x1A" + e126, head + "\r\nxyz\r\n"}};
-  for (const auto& test : cases) {
-    scratch.Write("t.txt", test.before);
-    EXPECT_EQ(Append("xyz"), "|" + test.after) << testing::PrintToString(test.before.substr(0, 12));
+  const std::pair<std::string, std::string> cases[] = {
+      {"", ""},
+      {"a\r\n", "a\r\n"},
+      {"a\r", "a\r"},
+      {"a", "a\r\n"},
+      {"a\n", "a\n\r\n"},
+      {"ab\032\r\nlost\r\n\032", "ab\r\n"},
+      {"\032" + head + "\r\n", "\032" + head + "\r\n"},
+      {head + "\032" + l127, head + "\r\n"},
+      {head + "\r\n\032" + e126, head + "\r\n"}};
+  for (const auto& [before, kept] : cases) {
+    scratch.Write("t.txt", before);
+    EXPECT_EQ(Put("xyz"), "|" + kept + "xyz\r\n") << testing::PrintToString(before.substr(0, 12));
   }
 }
 
 TEST_F(TextChannelTest, WrongStatesLeaveTheirOwnCodesAndTheLastOneWins) {
   TTextChannel unbound = {};
-  OpenForReading(unbound);
-  EXPECT_EQ(Check(), "102 E/A-Fehler 102");
-  CloseChannel(channel);
-  EXPECT_EQ(Check(), "103 E/A-Fehler 103");
-  WriteText(channel, "");
-  EXPECT_EQ(Check(), "105 E/A-Fehler 105");
-  WriteText(channel, "a");
-  WriteLineEnd(channel);
-  EXPECT_EQ(Check(), "103 E/A-Fehler 103");
-
+  EXPECT_EQ(After([&] { OpenForReading(unbound); }), "102 E/A-Fehler 102");
+  EXPECT_EQ(After([&] { CloseChannel(channel); }), "103 E/A-Fehler 103");
+  EXPECT_EQ(After([&] { WriteText(channel, ""); }), "105 E/A-Fehler 105");
+  EXPECT_EQ(After([&] { WriteText(channel, "a"), WriteLineEnd(channel); }), "103 E/A-Fehler 103");
   CreateForWriting(channel);
-  EXPECT_TRUE(AtEndOfData(channel));
-  EXPECT_EQ(Check(), "104 E/A-Fehler 104");
-  EXPECT_EQ(ReadLineText(channel), "");
-  EXPECT_EQ(Check(), "104 E/A-Fehler 104");
-  SkipToNextLine(channel);
-  EXPECT_EQ(Check(), "104 E/A-Fehler 104");
+  EXPECT_EQ(After([&] { EXPECT_TRUE(AtEndOfData(channel)); }), "104 E/A-Fehler 104");
+  EXPECT_EQ(After([&] { EXPECT_EQ(ReadLineText(channel), ""); }), "104 E/A-Fehler 104");
+  EXPECT_EQ(After([&] { SkipToNextLine(channel); }), "104 E/A-Fehler 104");
   WriteText(channel, "kept");
   OpenForReading(channel);
   EXPECT_EQ(ReadLineText(channel), "kept");
-  WriteLineEnd(channel);
-  EXPECT_EQ(Check(), "105 E/A-Fehler 105");
+  EXPECT_EQ(After([&] { WriteLineEnd(channel); }), "105 E/A-Fehler 105");
 }
 
 TEST_F(TextChannelTest, CheckReportsTheCallerTakesTheCodeAndEachThreadHasItsOwn) {
@@ -170,7 +152,6 @@ TEST_F(TextChannelTest, CheckReportsTheCallerTakesTheCodeAndEachThreadHasItsOwn)
   const auto* caller = reinterpret_cast<const char*>(&Check);
   EXPECT_GT(static_cast<const char*>(lastFaultAddress), caller);
   EXPECT_LT(static_cast<const char*>(lastFaultAddress), caller + 4096);
-
   SetPendingResult(7);
   std::thread([] { EXPECT_EQ(TakePendingResult(), 0); }).join();
   EXPECT_EQ(TakePendingResult(), 7);
@@ -187,15 +168,12 @@ TEST_F(TextChannelTest, PathsThatDoNotFitAndDevicesAreRefused) {
 #endif
   for (const std::string& name : unfit) {
     BindPath(channel, name);
-    for (auto open : {OpenForReading, CreateForWriting, OpenForAppending}) {
-      open(channel);
-      EXPECT_EQ(channel.state, ChannelClosed) << name;
-      EXPECT_EQ(Check(), "3 Ung\374ltiger Dateiname") << name;
-    }
+    for (auto open : {OpenForReading, CreateForWriting, OpenForAppending})
+      EXPECT_EQ(After([&] { open(channel); }), "3 Ung\374ltiger Dateiname") << name;
   }
   EXPECT_TRUE(std::filesystem::is_empty(scratch.HostPath("")));
   BindPath(channel, path + std::string(1, '\0') + std::string(300, 'i'));
-  EXPECT_EQ(std::string(channel.pathName), path);
+  EXPECT_EQ(After([&] { CreateForWriting(channel); }), "") << "the path ends at its zero byte";
 }
 
 #ifndef _WIN32
@@ -210,44 +188,36 @@ TEST_F(TextChannelTest, PlatformFailuresLeaveCodesAndNoPartOfALine) {
   };
   scratch.Write("t.txt", "abc");
   OpenForReading(channel);
-  EXPECT_TRUE(AtEndOfData(channel));
-  EXPECT_EQ(Check(), "1117 E/A-Fehler 1117");
+  EXPECT_EQ(After([&] { EXPECT_TRUE(AtEndOfData(channel)); }), "1117 E/A-Fehler 1117");
   callsLeft = 1;
-  EXPECT_EQ(ReadLineText(channel), "abc");
-  EXPECT_EQ(Check(), "1117 E/A-Fehler 1117");
+  EXPECT_EQ(After([&] { EXPECT_EQ(ReadLineText(channel), "abc"); }), "1117 E/A-Fehler 1117");
   EXPECT_TRUE(AtEndOfData(channel)) << "a failed read is tried again, not the old buffer";
-  unixSyscalls = saved;
 
+  unixSyscalls = saved;
   unixSyscalls.write = [](int fd, const void* buffer, size_t count) -> ssize_t {
     return callsLeft-- > 0 ? ::write(fd, buffer, count) : (errno = ENOSPC, -1);
   };
-  const struct {
-    int writes;
-    std::string before, text;
-  } cases[] = {{0, "", std::string(130, 'a')},
-               {1, "b", std::string(300, 'c')},
-               {2, "b\r\n", std::string(300, 'c')},
-               {0, "b\r\n", "short"}};
-  for (const auto& test : cases) {
-    scratch.Write("t.txt", test.before);
-    callsLeft = test.writes;
-    EXPECT_EQ(Append(test.text), "112 E/A-Fehler 112|" + test.before) << test.writes;
-    EXPECT_EQ(channel.state, ChannelWriting) << "the close that failed to write keeps the file";
+  const std::tuple<int, std::string, std::string> cases[] = {{0, "", std::string(130, 'a')},
+                                                             {1, "b", std::string(300, 'c')},
+                                                             {2, "b\r\n", std::string(300, 'c')},
+                                                             {0, "b\r\n", "short"}};
+  for (const auto& [writes, before, text] : cases) {
+    scratch.Write("t.txt", before);
+    callsLeft = writes;
+    EXPECT_EQ(Put(text), "112 E/A-Fehler 112|" + before) << writes;
   }
+  EXPECT_EQ(Put("x", CreateForWriting), "112 E/A-Fehler 112|") << "a new file is left empty";
   callsLeft = 1;
-  EXPECT_EQ(Append("d"), "|b\r\nd\r\n");
-
+  EXPECT_EQ(Put("d"), "|d\r\n");
   callsLeft = 0;
   OpenForAppending(channel);
   WriteText(channel, "lost");
-  OpenForReading(channel);  // the write-out of its close fails: the handle goes all the same
-  EXPECT_EQ(Check(), "112 E/A-Fehler 112");
+  // The write-out of its close fails: the handle goes all the same.
+  EXPECT_EQ(After([&] { OpenForReading(channel); }), "112 E/A-Fehler 112");
   unixSyscalls.lseek = [](int, off_t, int) -> off_t { return errno = EIO, -1; };
-  OpenForAppending(channel);
-  EXPECT_EQ(Check(), "1117 E/A-Fehler 1117");
-  EXPECT_EQ(channel.state, ChannelClosed);
+  EXPECT_EQ(After([&] { OpenForAppending(channel); }), "1117 E/A-Fehler 1117");
   unixSyscalls = saved;
-  EXPECT_EQ(Append("e"), "|b\r\nd\r\ne\r\n") << "a handle was kept";
+  EXPECT_EQ(Put("e"), "|d\r\ne\r\n") << "a handle was kept";
 }
 #endif
 
