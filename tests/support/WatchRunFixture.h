@@ -158,6 +158,7 @@ class WatchRunFixture : public ::testing::Test {
       TerminalBox box;
       ASSERT_TRUE(run.NextBox(box)) << "box " << i << " missing: " << run.Output();
       EXPECT_EQ(box.caption, boxes[i].caption) << "box " << i;
+      EXPECT_EQ(box.yesNo, boxes[i].yesNo) << "box " << i << "'s buttons";
       if (boxes[i].yesNo) {
         EXPECT_EQ(box.text, boxes[i].text) << "box " << i;
       } else {
