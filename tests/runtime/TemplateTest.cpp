@@ -16,7 +16,6 @@ TEST(Template, FillsEveryDirectiveInOrderAndTextsOfAnyLength) {
   EXPECT_EQ(FillTemplate("%d %d %x", {0, int32_t{-2147483647 - 1}, 0}), "0 -2147483648 0");
   EXPECT_EQ(FillTemplate("no directives", {}), "no directives");
   EXPECT_EQ(FillTemplate("%s", {"stops at\0zero"}), "stops at");
-  EXPECT_EQ(FillTemplate("%p", {Address(0xABC)}), "00000ABC");
   if (sizeof(uintptr_t) > 4) {  // addresses get the digits they need
     EXPECT_EQ(FillTemplate("%p", {Address(uintptr_t{0x123456789})}), "123456789");
   }

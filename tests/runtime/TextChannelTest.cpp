@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,9 +20,10 @@ namespace {
 
 const void* lastFaultAddress = nullptr;
 
-// Checks the pending code the way the watch run does: "" when nothing was
-// raised, else the EInOutError's code and message.
-[[gnu::noinline]] std::string Check() {
+// Runs the operation and checks the pending code the way the watch run
+// does: "" when nothing was raised, else the EInOutError's code and message.
+[[gnu::noinline]] std::string After(const std::function<void()>& operation) {
+  operation();
   try {
     CheckPendingResult();
   } catch (Exception* e) {
@@ -36,20 +38,10 @@ const void* lastFaultAddress = nullptr;
 
 class TextChannelTest : public testing::Test {
  protected:
-  void SetUp() override {
-    TakePendingResult();
-    BindPath(channel, path);
-  }
-  void TearDown() override {
+  TextChannelTest() { BindPath(channel, path); }
+  ~TextChannelTest() override {
     if (channel.state != ChannelClosed) CloseChannel(channel);
     TakePendingResult();
-  }
-
-  // What the operation leaves to check: "" or the code and its message.
-  template <typename Operation>
-  std::string After(Operation operation) {
-    operation();
-    return Check();
   }
 
   // Opens the file, by default as the snapshot appends, and writes the text
@@ -57,8 +49,7 @@ class TextChannelTest : public testing::Test {
   std::string Put(const std::string& text, void (*open)(TTextChannel&) = OpenForAppending) {
     open(channel);
     WriteText(channel, text);
-    WriteLineEnd(channel);
-    const std::string failure = After([&] { CloseChannel(channel); });
+    const std::string failure = After([&] { WriteLineEnd(channel), CloseChannel(channel); });
     return failure + "|" + scratch.Read("t.txt");
   }
 
@@ -87,7 +78,7 @@ TEST_F(TextChannelTest, LinesEndAtCrOrCrLfAndDataAtTheEndMark) {
     EXPECT_EQ(ReadLineText(channel), "") << "the end stays the end";
     CloseChannel(channel);
   }
-  EXPECT_EQ(Check(), "");
+  EXPECT_EQ(After([] {}), "");
 }
 
 TEST_F(TextChannelTest, WritingReplacesTheFileAndBuffersUntilFullOrClosed) {
@@ -145,11 +136,10 @@ TEST_F(TextChannelTest, CheckReportsTheCallerTakesTheCodeAndEachThreadHasItsOwn)
        {"2 Datei nicht gefunden", "3 Ung\374ltiger Dateiname", "4 Zu viele ge\366ffnete Dateien",
         "5 Dateizugriff verweigert", "101 Zu wenig Speicherplatz",
         "106 Ung\374ltige numerische Eingabe", "32 E/A-Fehler 32"}) {
-    SetPendingResult(std::stoi(failure));
-    EXPECT_EQ(Check(), failure);
+    EXPECT_EQ(After([&] { SetPendingResult(std::stoi(failure)); }), failure);
     EXPECT_EQ(TakePendingResult(), 0);
   }
-  const auto* caller = reinterpret_cast<const char*>(&Check);
+  const auto* caller = reinterpret_cast<const char*>(&After);
   EXPECT_GT(static_cast<const char*>(lastFaultAddress), caller);
   EXPECT_LT(static_cast<const char*>(lastFaultAddress), caller + 4096);
   SetPendingResult(7);
