@@ -16,7 +16,6 @@ TEST(Template, FillsEveryDirectiveInOrderAndTextsOfAnyLength) {
   EXPECT_EQ(FillTemplate("%d %d %x", {0, int32_t{-2147483647 - 1}, 0}), "0 -2147483648 0");
   EXPECT_EQ(FillTemplate("no directives", {}), "no directives");
   EXPECT_EQ(FillTemplate("%s", {"stops at\0zero"}), "stops at");
-  EXPECT_EQ(FillTemplate("%p", {Address(0xABC)}), "00000ABC");
   if (sizeof(uintptr_t) > 4) {  // addresses get the digits they need
     EXPECT_EQ(FillTemplate("%p", {Address(uintptr_t{0x123456789})}), "123456789");
   }
@@ -32,18 +31,15 @@ TEST(Template, FillsEveryDirectiveInOrderAndTextsOfAnyLength) {
 // refuses it gives back unfilled.
 TEST(Template, UnfillableDirectivesRaiseConvertErrors) {
   const std::pair<const char*, const char*> rows[] = {
-      {"%d", "Format '%d' ung\374ltig oder nicht kompatibel mit Argument"},
-      {"%s %s", "Format '%s' ung\374ltig oder nicht kompatibel mit Argument"},
-      {"a %q", "Format '%q' ung\374ltig oder nicht kompatibel mit Argument"},
-      {"%s %d %5", "Format '%5' ung\374ltig oder nicht kompatibel mit Argument"},
-      {"%s and %d and %s", "Kein Argument f\374r Format '%s'"},
-      {"100%", "Format '%' ung\374ltig oder nicht kompatibel mit Argument"},
+      {"%d", "EConvertError: Format '%d' ung\374ltig oder nicht kompatibel mit Argument"},
+      {"%s %s", "EConvertError: Format '%s' ung\374ltig oder nicht kompatibel mit Argument"},
+      {"a %q", "EConvertError: Format '%q' ung\374ltig oder nicht kompatibel mit Argument"},
+      {"%s %d %5", "EConvertError: Format '%5' ung\374ltig oder nicht kompatibel mit Argument"},
+      {"%s and %d and %s", "EConvertError: Kein Argument f\374r Format '%s'"},
+      {"100%", "EConvertError: Format '%' ung\374ltig oder nicht kompatibel mit Argument"},
   };
-  for (const auto& [templ, message] : rows) {
-    EXPECT_EQ(FailureOf([templ] {
-                FillTemplate(templ, {"one", 2});
-              }),
-              std::string("EConvertError: ") + message);
+  for (const auto& [templ, failure] : rows) {
+    EXPECT_EQ(FailureOf([templ] { FillTemplate(templ, {"one", 2}); }), failure) << templ;
     char buffer[20];
     EXPECT_EQ(FillTemplateInto(buffer, sizeof(buffer), templ, {"one", 2}), strlen(templ));
     EXPECT_STREQ(buffer, templ);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,9 +20,10 @@ namespace {
 
 const void* lastFaultAddress = nullptr;
 
-// Checks the pending code the way the watch run does: "" when nothing was
-// raised, else the EInOutError's code and message.
-[[gnu::noinline]] std::string Check() {
+// Runs the operation and checks the pending code the way the watch run
+// does: "" when nothing was raised, else the EInOutError's code and message.
+[[gnu::noinline]] std::string After(const std::function<void()>& operation) {
+  operation();
   try {
     CheckPendingResult();
   } catch (Exception* e) {
@@ -36,20 +38,10 @@ const void* lastFaultAddress = nullptr;
 
 class TextChannelTest : public testing::Test {
  protected:
-  void SetUp() override {
-    TakePendingResult();
-    BindPath(channel, path);
-  }
-  void TearDown() override {
+  TextChannelTest() { BindPath(channel, path); }
+  ~TextChannelTest() override {
     if (channel.state != ChannelClosed) CloseChannel(channel);
     TakePendingResult();
-  }
-
-  // What the operation leaves to check: "" or the code and its message.
-  template <typename Operation>
-  std::string After(Operation operation) {
-    operation();
-    return Check();
   }
 
   // Opens the file, by default as the snapshot appends, and writes the text
@@ -57,8 +49,7 @@ class TextChannelTest : public testing::Test {
   std::string Put(const std::string& text, void (*open)(TTextChannel&) = OpenForAppending) {
     open(channel);
     WriteText(channel, text);
-    WriteLineEnd(channel);
-    const std::string failure = After([&] { CloseChannel(channel); });
+    const std::string failure = After([&] { WriteLineEnd(channel), CloseChannel(channel); });
     return failure + "|" + scratch.Read("t.txt");
   }
 
@@ -87,19 +78,17 @@ TEST_F(TextChannelTest, LinesEndAtCrOrCrLfAndDataAtTheEndMark) {
     EXPECT_EQ(ReadLineText(channel), "") << "the end stays the end";
     CloseChannel(channel);
   }
-  EXPECT_EQ(Check(), "");
+  EXPECT_EQ(After([] {}), "");
 }
 
 TEST_F(TextChannelTest, WritingReplacesTheFileAndBuffersUntilFullOrClosed) {
   scratch.Write("t.txt", "old content");
   EXPECT_EQ(Put(std::string("a\r\x1A\0", 4), CreateForWriting), std::string("|a\r\x1A\0\r\n", 7));
   CreateForWriting(channel);
-  WriteText(channel, std::string(127, 'q'));
-  EXPECT_EQ(scratch.Read("t.txt"), "") << "nothing before the buffer is full";
-  WriteText(channel, "q");
-  EXPECT_EQ(scratch.Read("t.txt"), std::string(128, 'q'));
-  WriteText(channel, std::string(200, 'r'));
-  EXPECT_EQ(scratch.Read("t.txt").size(), 256u);
+  for (const auto& [written, onDisk] : {std::pair{127, 0u}, {1, 128u}, {200, 256u}}) {
+    WriteText(channel, std::string(written, 'q'));
+    EXPECT_EQ(scratch.Read("t.txt").size(), onDisk) << "after " << written << " more bytes";
+  }
 }
 
 // The new line starts a line of its own: after the cut at the first 0x1A of
@@ -124,7 +113,8 @@ TEST_F(TextChannelTest, AppendingCutsAtTheEndMarkAndEndsTheLastLine) {
   }
 }
 
-TEST_F(TextChannelTest, WrongStatesLeaveTheirOwnCodesAndTheLastOneWins) {
+// The last code left wins; each thread has its own.
+TEST_F(TextChannelTest, WrongStatesLeaveCodesThatCheckTakesAndRaisesAtItsCaller) {
   TTextChannel unbound = {};
   EXPECT_EQ(After([&] { OpenForReading(unbound); }), "102 E/A-Fehler 102");
   EXPECT_EQ(After([&] { CloseChannel(channel); }), "103 E/A-Fehler 103");
@@ -138,18 +128,14 @@ TEST_F(TextChannelTest, WrongStatesLeaveTheirOwnCodesAndTheLastOneWins) {
   OpenForReading(channel);
   EXPECT_EQ(ReadLineText(channel), "kept");
   EXPECT_EQ(After([&] { WriteLineEnd(channel); }), "105 E/A-Fehler 105");
-}
-
-TEST_F(TextChannelTest, CheckReportsTheCallerTakesTheCodeAndEachThreadHasItsOwn) {
+  // The messages of the codes no other case here leaves.
   for (const std::string failure :
-       {"2 Datei nicht gefunden", "3 Ung\374ltiger Dateiname", "4 Zu viele ge\366ffnete Dateien",
-        "5 Dateizugriff verweigert", "101 Zu wenig Speicherplatz",
-        "106 Ung\374ltige numerische Eingabe", "32 E/A-Fehler 32"}) {
-    SetPendingResult(std::stoi(failure));
-    EXPECT_EQ(Check(), failure);
+       {"4 Zu viele ge\366ffnete Dateien", "5 Dateizugriff verweigert",
+        "101 Zu wenig Speicherplatz", "106 Ung\374ltige numerische Eingabe"}) {
+    EXPECT_EQ(After([&] { SetPendingResult(std::stoi(failure)); }), failure);
     EXPECT_EQ(TakePendingResult(), 0);
   }
-  const auto* caller = reinterpret_cast<const char*>(&Check);
+  const auto* caller = reinterpret_cast<const char*>(&After);
   EXPECT_GT(static_cast<const char*>(lastFaultAddress), caller);
   EXPECT_LT(static_cast<const char*>(lastFaultAddress), caller + 4096);
   SetPendingResult(7);
