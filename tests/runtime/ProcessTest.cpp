@@ -91,14 +91,14 @@ TEST_F(Process, EveryAllocationMayFailWithoutLosingTheReport) {
     std::filesystem::remove(machine.Root() / "drive_c" / "KeyVigil.dat");
     std::filesystem::remove(machine.Root() / "refused");
     const std::string ending = Masked(Ending(
-        *Start({}, "", MEMORY_PROBE, {{"KEYVIGIL_REFUSE_FROM", std::to_string(refuseFrom)}})));
+        *Start({}, "", FAULT_PROBE, {{"KEYVIGIL_REFUSE_FROM", std::to_string(refuseFrom)}})));
     if (!std::filesystem::exists(machine.Root() / "refused")) {
       EXPECT_EQ(ending, ErrorBox("ERegistryException", "Ung\374ltiger Datentyp f\374r 'Count'.",
-                                 "memory_probe"));
+                                 "fault_probe"));
       std::cout << "a whole run makes " << refuseFrom - 1 << " allocations\n";
       return;
     }
-    EXPECT_TRUE(ending == ErrorBox("EOutOfMemory", "Zu wenig Arbeitsspeicher.", "memory_probe") ||
+    EXPECT_TRUE(ending == ErrorBox("EOutOfMemory", "Zu wenig Arbeitsspeicher.", "fault_probe") ||
                 ending == "Error: Runtime error 203 at # | 203")
         << "refused from allocation " << refuseFrom << ": " << ending;
   }

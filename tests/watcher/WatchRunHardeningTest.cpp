@@ -39,7 +39,7 @@ class WatchRunHardening : public WatchRunFixture {
     int call = 1;
     for (int exitCode = -1; exitCode != 0; ++call) {
       prepare();
-      auto killed = Start({}, "", CRASH_PROBE, {{"KEYVIGIL_KILL_AT", std::to_string(call)}});
+      auto killed = Start({}, "", FAULT_PROBE, {{"KEYVIGIL_KILL_AT", std::to_string(call)}});
       TerminalBox box;
       if (killed->NextBox(box)) killed->Answer(answer);
       exitCode = killed->ExitCode();

@@ -1,11 +1,16 @@
-// The program itself, killed outright just before its Nth write-related
-// system call (N in $KEYVIGIL_KILL_AT), as a power cut or kill -9 would end
-// it at that point. Linux only: it swaps entries of the stand-ins' table.
+// The program itself with a fault of the machine planted in the stand-ins'
+// table (Linux only). $KEYVIGIL_KILL_AT=N kills it outright just before its
+// Nth write-related system call, as a power cut or kill -9 would end it
+// there. $KEYVIGIL_REFUSE_FROM=N refuses every allocation from the Nth on;
+// the first refusal leaves the file <machine root>/refused, so that a test
+// knows that one happened.
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <set>
+#include <string>
 
 #include "Process.h"
 #include "Syscalls.h"
@@ -13,8 +18,8 @@
 
 namespace {
 
-long killAt = 0;
-long calls = 0;
+long killAt = 0, calls = 0, refuseFrom = 0, allocations = 0;
+std::string refusedMarker;
 UnixSyscalls real;
 std::set<int> writingFds;
 
@@ -27,8 +32,8 @@ Result Counted(Arguments... arguments) {
 // Opens count when they may write, closes when they end a writing open.
 int Open(const char* path, int flags, mode_t mode) {
   const bool writes = (flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC)) != 0;
-  const int fd = writes ? Counted<&UnixSyscalls::open, int>(path, flags, mode)
-                        : real.open(path, flags, mode);
+  const int fd =
+      writes ? Counted<&UnixSyscalls::open, int>(path, flags, mode) : real.open(path, flags, mode);
   if (writes && fd >= 0) writingFds.insert(fd);
   return fd;
 }
@@ -37,11 +42,17 @@ int Close(int fd) {
   return writingFds.erase(fd) ? Counted<&UnixSyscalls::close, int>(fd) : real.close(fd);
 }
 
+void* RefusingMalloc(size_t size) {
+  if (++allocations < refuseFrom) return real.malloc(size);
+  if (allocations == refuseFrom) close(open(refusedMarker.c_str(), O_WRONLY | O_CREAT, 0600));
+  return nullptr;
+}
+
 }  // namespace
 
 int main() {
-  if (const char* at = getenv("KEYVIGIL_KILL_AT")) killAt = atol(at);
   real = unixSyscalls;
+  if (const char* at = getenv("KEYVIGIL_KILL_AT")) killAt = atol(at);
   unixSyscalls.open = Open;
   unixSyscalls.close = Close;
   unixSyscalls.write = Counted<&UnixSyscalls::write>;
@@ -49,5 +60,10 @@ int main() {
   unixSyscalls.ftruncate = Counted<&UnixSyscalls::ftruncate>;
   unixSyscalls.rename = Counted<&UnixSyscalls::rename>;
   unixSyscalls.unlink = Counted<&UnixSyscalls::unlink>;
+  if (const char* from = getenv("KEYVIGIL_REFUSE_FROM")) {
+    refuseFrom = atol(from);
+    refusedMarker = getenv("KEYVIGIL_ROOT") + std::string("/refused");
+    unixSyscalls.malloc = RefusingMalloc;
+  }
   RunProgram(WatchRun);
 }
