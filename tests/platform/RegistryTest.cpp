@@ -24,10 +24,6 @@ class Registry : public ::testing::Test {
               ERROR_SUCCESS);
   }
   void TearDown() override { RegCloseKey(scratch); }
-  void Set(const char* name, DWORD type, const std::string& data) {
-    RegSetValueExA(scratch, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
-                   static_cast<DWORD>(data.size()));
-  }
   // The text read, or the id of the message that says why it was passed over.
   std::string Read(const std::string& name) {
     const ValueText value = registry.ReadValueText(name);
@@ -40,7 +36,7 @@ class Registry : public ::testing::Test {
 };
 
 TEST_F(Registry, RelativePathsStartAtTheOpenKeyAbsoluteOnesAtTheRoot) {
-  Set("here", REG_SZ, "yes\0"s);
+  registry.WriteValueText("here", "yes");
   EXPECT_FALSE(registry.EnterKey("Does\\Not\\Exist", false));
   EXPECT_EQ(Read("here"), "yes") << "a failed open keeps the key that was open";
   registry.SelectRoot(HKEY_CURRENT_USER);
@@ -62,7 +58,7 @@ TEST_F(Registry, RelativePathsStartAtTheOpenKeyAbsoluteOnesAtTheRoot) {
 // the two string types are read, every other type with data is passed over (65431 names a
 // wrong type), whatever its bytes: a REG_MULTI_SZ too. The watch-run tests
 // pass over a number, list a key that is not there as empty, read the
-// default value and data that holds a zero, and write values back.
+// default value and data that holds a zero.
 TEST_F(Registry, ListingReadingAndRemovingValues) {
   const std::tuple<const char*, DWORD, std::string, const char*> cases[] = {
       {"expand", REG_EXPAND_SZ, "%SystemRoot%\\b.exe\0"s, "%SystemRoot%\\b.exe"},
@@ -73,7 +69,9 @@ TEST_F(Registry, ListingReadingAndRemovingValues) {
   };
   TStringList names;
   names.AppendEntry("stale");
-  for (const auto& [name, type, data, read] : cases) Set(name, type, data);
+  for (const auto& [name, type, data, read] : cases)
+    RegSetValueExA(scratch, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                   static_cast<DWORD>(data.size()));
   registry.ListValueNames(names);
   EXPECT_EQ(EntriesOf(names),
             (std::vector<std::string>{"expand", "multi", "nothing", "plain", "unended"}));
