@@ -18,11 +18,7 @@ inline const char kRunServices[] = "Software\\Microsoft\\Windows\\CurrentVersion
 inline const std::string kRunLine = std::string("HKEY_LOCAL_MACHINE\\") + kRun;
 inline const std::string kRunServicesLine = std::string("HKEY_LOCAL_MACHINE\\") + kRunServices;
 
-struct Value {
-  std::string name;
-  std::string data;
-};
-using Values = std::vector<Value>;
+using Values = std::vector<std::pair<std::string, std::string>>;  // name, data
 
 inline std::string Quoted(const std::string& text) {
   std::string quoted = "\"";
@@ -35,7 +31,7 @@ inline std::string Quoted(const std::string& text) {
 
 inline std::string Section(const std::string& key, const Values& values) {
   std::string text = "[HKEY_LOCAL_MACHINE\\" + key + "]\r\n";
-  for (const Value& value : values) text += Quoted(value.name) + "=" + Quoted(value.data) + "\r\n";
+  for (const auto& [name, data] : values) text += Quoted(name) + "=" + Quoted(data) + "\r\n";
   return text + "\r\n";
 }
 
@@ -43,17 +39,11 @@ inline std::string Section(const std::string& key, const Values& values) {
 // the other control bytes but LF and tab spelt out as \xNN.
 inline std::string AsShown(const std::string& text) {
   std::string shown;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte == '\r') {
-      shown += '\n';
-    } else if ((byte < 0x20 && byte != '\n' && byte != '\t') || (byte >= 0x7F && byte < 0xA0)) {
-      char escaped[5];
-      snprintf(escaped, sizeof(escaped), "\\x%02X", byte);
-      shown += escaped;
-    } else {
-      shown += c;
-    }
+  for (const unsigned char byte : text) {
+    const bool control = byte < 0x20 ? byte != '\n' && byte != '\t' : byte >= 0x7F && byte < 0xA0;
+    char escaped[5] = {static_cast<char>(byte == '\r' ? '\n' : byte)};
+    if (control && byte != '\r') snprintf(escaped, sizeof(escaped), "\\x%02X", byte);
+    shown += escaped;
   }
   return shown;
 }
@@ -113,23 +103,17 @@ class WatchRunFixture : public ::testing::Test {
     std::ofstream(machine.Root() / "drive_c" / name, std::ios::binary) << bytes;
   }
 
-  // The values of a watched key as the registry now holds them.
-  Values ValuesOf(const char* key) const {
-    Values values;
+  // What a watched key holds now, each value as "name=data;" in its order.
+  std::string ValuesOf(const char* key = kRun) const {
+    std::string values;
     HKEY handle = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &handle) != ERROR_SUCCESS)
-      return values;
-    std::vector<char> name(20000);
-    std::vector<BYTE> data(20000);
-    for (DWORD index = 0;; ++index) {
-      DWORD nameLength = name.size(), dataLength = data.size(), type = 0;
-      if (RegEnumValueA(handle, index, name.data(), &nameLength, nullptr, &type, data.data(),
-                        &dataLength) != ERROR_SUCCESS) {
-        break;
-      }
-      values.push_back(
-          {std::string(name.data(), nameLength),
-           std::string(reinterpret_cast<char*>(data.data()), dataLength ? dataLength - 1 : 0)});
+    RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &handle);
+    std::vector<char> name(20000), data(20000);
+    DWORD nameLength = name.size(), dataLength = data.size();
+    for (DWORD i = 0; RegEnumValueA(handle, i, name.data(), &nameLength, nullptr, nullptr,
+                                    reinterpret_cast<BYTE*>(data.data()), &dataLength) == 0;
+         ++i, nameLength = name.size(), dataLength = data.size()) {
+      values += std::string(name.data(), nameLength) + "=" + data.data() + ";";
     }
     RegCloseKey(handle);
     return values;
@@ -174,6 +158,7 @@ class WatchRunFixture : public ::testing::Test {
       TerminalBox box;
       ASSERT_TRUE(run.NextBox(box)) << "box " << i << " missing: " << run.Output();
       EXPECT_EQ(box.caption, boxes[i].caption) << "box " << i;
+      EXPECT_EQ(box.yesNo, boxes[i].yesNo) << "box " << i << "'s buttons";
       if (boxes[i].yesNo) {
         EXPECT_EQ(box.text, boxes[i].text) << "box " << i;
       } else {

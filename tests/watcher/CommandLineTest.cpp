@@ -21,9 +21,7 @@ TEST(CommandLine, SplitsAsWindowsProgramsOfItsKindDo) {
   } cases[] = {
       {"KeyVigil.exe", {}},
       {"KeyVigil.exe D:\\snap.txt", {"D:\\snap.txt"}},
-      {"KeyVigil.exe  a\tb\x01"
-       "c   ",
-       {"a", "b", "c"}},
+      {"KeyVigil.exe  a\tb\001c   ", {"a", "b", "c"}},
       {"KeyVigil.exe \xE4\xF6\xFC !x", {"\xE4\xF6\xFC", "!x"}},
       {"\"C:\\Program Files\\k.exe\" \"C:\\My Files\\s.dat\"", {"C:\\My Files\\s.dat"}},
       {"k.exe C:\\My Files\\s.dat", {"C:\\My", "Files\\s.dat"}},
