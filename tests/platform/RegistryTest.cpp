@@ -17,20 +17,13 @@ const std::string kScratch = "Software\\KeyVigilTest\\Wrapper";
 class Registry : public ::testing::Test {
  protected:
   void SetUp() override {
-    RemoveScratch();
+    for (const std::string& key : {kScratch + "\\Inner\\Deeper", kScratch + "\\Inner", kScratch})
+      RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
     ASSERT_TRUE(registry.EnterKey(kScratch, true));
     ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kScratch.c_str(), 0, KEY_ALL_ACCESS, &scratch),
               ERROR_SUCCESS);
   }
   void TearDown() override { RegCloseKey(scratch); }
-  static void RemoveScratch() {
-    for (const std::string& key : {kScratch + "\\Inner\\Deeper", kScratch + "\\Inner", kScratch})
-      RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
-  }
-  void Set(const char* name, DWORD type, const std::string& data) {
-    RegSetValueExA(scratch, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
-                   static_cast<DWORD>(data.size()));
-  }
   // The text read, or the id of the message that says why it was passed over.
   std::string Read(const std::string& name) {
     const ValueText value = registry.ReadValueText(name);
@@ -43,7 +36,7 @@ class Registry : public ::testing::Test {
 };
 
 TEST_F(Registry, RelativePathsStartAtTheOpenKeyAbsoluteOnesAtTheRoot) {
-  Set("here", REG_SZ, "yes\0"s);
+  registry.WriteValueText("here", "yes");
   EXPECT_FALSE(registry.EnterKey("Does\\Not\\Exist", false));
   EXPECT_EQ(Read("here"), "yes") << "a failed open keeps the key that was open";
   registry.SelectRoot(HKEY_CURRENT_USER);
@@ -54,7 +47,6 @@ TEST_F(Registry, RelativePathsStartAtTheOpenKeyAbsoluteOnesAtTheRoot) {
   EXPECT_TRUE(registry.EnterKey("\\" + kScratch + "\\Inner", false));
   registry.LeaveKey();
   EXPECT_FALSE(registry.EnterKey("Deeper", false)) << "looked for below the root";
-  EXPECT_TRUE(registry.EnterKey(kScratch + "\\Inner\\Deeper", false));
   EXPECT_TRUE(registry.EnterKey("\\" + kScratch, false));
   registry.SelectRoot(HKEY_LOCAL_MACHINE);
   EXPECT_FALSE(registry.HasValue("here")) << "another root leaves the open key";
@@ -62,43 +54,45 @@ TEST_F(Registry, RelativePathsStartAtTheOpenKeyAbsoluteOnesAtTheRoot) {
 
 // The values are made in the order of their names, so that the listing's
 // order is the same whether a registry keeps them by age or by name. Only
-// the two string types are read, every other type with data is passed over (65431 names a
-// wrong type), whatever its bytes: a REG_MULTI_SZ too. The watch-run tests
-// pass over a number, and list a key that is not there as empty.
-TEST_F(Registry, ListingReadingWritingAndRemovingValues) {
+// the two string types are read; every other type with data is passed over
+// (65431 names a wrong type), whatever its bytes: a REG_MULTI_SZ too. The
+// watch-run tests pass over a number, list a key that is not there as empty,
+// and read the default value, data that holds a zero, and a hive that stops
+// parsing (an error, not an empty key).
+TEST_F(Registry, ListingReadingRemovingAndWritingValues) {
   const std::tuple<const char*, DWORD, std::string, const char*> cases[] = {
-      {"", REG_SZ, "default\0"s, "default"},
       {"expand", REG_EXPAND_SZ, "%SystemRoot%\\b.exe\0"s, "%SystemRoot%\\b.exe"},
       {"multi", REG_MULTI_SZ, "C:\\t.exe\0\0"s, "passed over: 65431"},
       {"nothing", REG_BINARY, "", ""},
       {"plain", REG_SZ, "C:\\a.exe\0"s, "C:\\a.exe"},
       {"unended", REG_SZ, "no zero", "no zero"},
-      {"zero", REG_SZ, "before\0after\0"s, "before"},
   };
   TStringList names;
   names.AppendEntry("stale");
-  for (const auto& [name, type, data, read] : cases) Set(name, type, data);
+  for (const auto& [name, type, data, read] : cases)
+    RegSetValueExA(scratch, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                   static_cast<DWORD>(data.size()));
   registry.ListValueNames(names);
-  EXPECT_EQ(EntriesOf(names), (std::vector<std::string>{"", "expand", "multi", "nothing", "plain",
-                                                        "unended", "zero"}));
+  EXPECT_EQ(EntriesOf(names),
+            (std::vector<std::string>{"expand", "multi", "nothing", "plain", "unended"}));
   for (const auto& [name, type, data, read] : cases) EXPECT_EQ(Read(name), read) << name;
   EXPECT_EQ(Read("PLAIN"), "C:\\a.exe") << "names ignore letter case";
   EXPECT_EQ(Read("missing"), "");
-  registry.WriteValueText("7", "C:\\back.exe");
-  EXPECT_EQ(Read("7"), "C:\\back.exe");
-  EXPECT_TRUE(registry.RemoveValue("7"));
-  EXPECT_FALSE(registry.HasValue("7"));
-  EXPECT_FALSE(registry.RemoveValue("7"));
+  EXPECT_TRUE(registry.RemoveValue("plain"));
+  EXPECT_FALSE(registry.RemoveValue("plain"));
   ASSERT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, kScratch.c_str()), ERROR_SUCCESS);
-  EXPECT_EQ(Read("plain"), "") << "a key deleted while open has no values";
+  EXPECT_EQ(Read("unended"), "") << "a key deleted while open has no values";
   registry.LeaveKey();
-  EXPECT_EQ(Read("plain"), "") << "no key open reads as nothing there";
-  EXPECT_FALSE(registry.HasValue("plain"));
+  EXPECT_EQ(Read("unended"), "") << "no key open reads as nothing there";
+  EXPECT_FALSE(registry.HasValue("unended"));
+  EXPECT_EQ(FailureOf([&] { registry.WriteValueText("0", "x"); }),
+            "ERegistryException: Konnte Daten f\374r '0' nicht setzen");
 }
 
 // The ANSI functions give '?' for a character the code page lacks and a
 // look-alike where one exists ("best fit"); such names and data are told
 // apart from exact ones (65435) and never mistaken for another value's.
+// Exact non-ASCII data is what the Wine end-to-end run's accepted value shows.
 TEST_F(Registry, TextBeyondTheCodePageIsPassedOver) {
 #ifndef _WIN32
   GTEST_SKIP() << "the Linux hives hold Windows-1252 text only, which is always exact";
@@ -107,8 +101,7 @@ TEST_F(Registry, TextBeyondTheCodePageIsPassedOver) {
       {L"Tool", L"C:\\tool.exe"},
       {L"\uFF34ool", L"C:\\lookalike.exe"},
       {L"\u0412\u0438\u0440\u0443\u0441", L"C:\\v.exe"},
-      {L"Pr\u00FCfer", L"C:\\\u0430\u0431.exe"},
-      {L"Gr\u00FC\u00DFe", L"C:\\Gr\u00FC\u00DFe.exe"}};
+      {L"Pr\u00FCfer", L"C:\\\u0430\u0431.exe"}};
   for (const auto& [name, data] : values)
     RegSetValueExW(scratch, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
                    static_cast<DWORD>((wcslen(data) + 1) * sizeof(wchar_t)));
@@ -116,27 +109,11 @@ TEST_F(Registry, TextBeyondTheCodePageIsPassedOver) {
   const auto sorted = [](std::vector<std::string> list) { return std::ranges::sort(list), list; };
   TStringList names;
   registry.ListValueNames(names);
-  EXPECT_EQ(sorted(EntriesOf(names)),
-            (std::vector<std::string>{"Gr\374\337e", "Pr\374fer", "Tool"}));
+  EXPECT_EQ(sorted(EntriesOf(names)), (std::vector<std::string>{"Pr\374fer", "Tool"}));
   EXPECT_EQ(sorted(registry.UncarriedNames()), (std::vector<std::string>{"?????", "Tool"}));
   EXPECT_EQ(Read("Tool"), "C:\\tool.exe") << "the look-alike hides nothing";
   EXPECT_EQ(Read("Pr\374fer"), "passed over: 65435");
-  EXPECT_EQ(Read("Gr\374\337e"), "C:\\Gr\374\337e.exe");
 #endif
-}
-
-// A registry that fails is not an empty key: only a value or key that is not
-// there reads as the empty text.
-TEST_F(Registry, AFailingRegistryRaisesInsteadOfReadingNothing) {
-#ifndef _WIN32
-  // Only a Linux hive can stop parsing.
-  std::ofstream(machine.Root() / "HKCU.reg", std::ios::binary) << "REGEDIT4\r\n[broken";
-  EXPECT_EQ(FailureOf([&] { registry.ReadValueText("plain"); }),
-            "ERegistryException: Konnte Daten f\374r 'plain' nicht holen");
-#endif
-  registry.LeaveKey();
-  EXPECT_EQ(FailureOf([&] { registry.WriteValueText("0", "x"); }),
-            "ERegistryException: Konnte Daten f\374r '0' nicht setzen");
 }
 
 }  // namespace
