@@ -44,17 +44,13 @@ class Process : public WatchRunFixture {
     return Ending(*Start({mode}, "", REPORT_PROBE, {{"ASAN_OPTIONS", options + log}}));
   }
 
-  // The program started last, once it has its handler for Ctrl-C (bit 1).
-  static pid_t ProgramCatchingInterrupts() {
-    std::ifstream children("/proc/self/task/" + std::to_string(gettid()) + "/children");
-    pid_t program = 0;
-    children >> program;
+  // Waits until the program has its handler for Ctrl-C (bit 1).
+  static void WaitUntilCatchingInterrupts(const TerminalSession& run) {
     const std::regex caught("SigCgt:\\s*[0-9a-f]*[2367abef]\n");
     const auto started = std::chrono::steady_clock::now();
-    while (!std::regex_search(ReadFile("/proc/" + std::to_string(program) + "/status"), caught) &&
+    while (!std::regex_search(ReadFile("/proc/" + std::to_string(run.Pid()) + "/status"), caught) &&
            std::chrono::steady_clock::now() - started < std::chrono::seconds(60)) {
     }
-    return program;
   }
 };
 
@@ -120,9 +116,9 @@ TEST_F(Process, CtrlCAtAnyMomentIsReported) {
   std::map<std::string, int> endings;
   for (int run = 0; run < 200; ++run) {
     const auto session = Start();
-    const pid_t program = ProgramCatchingInterrupts();
+    WaitUntilCatchingInterrupts(*session);
     std::this_thread::sleep_for(std::uniform_real_distribution<double>(0, 1)(random) * runTime);
-    kill(program, SIGINT);
+    kill(session->Pid(), SIGINT);
     // Interrupted in the C library, say, a dynamic build shows its module.
     ++endings[std::regex_replace(Masked(Ending(*session)), std::regex("Modul \\S+ bei"),
                                  "Modul # bei")];

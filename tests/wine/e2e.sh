@@ -30,7 +30,7 @@ readonly ERROR_CAPTION='Anwendungsfehler'
 artifacts=$PWD/tests/artifacts
 
 build() {
-  { cmake --preset win64 && cmake --build --preset win64 -j2 --target keyvigil robot setvaluew language_file &&
+  { cmake --preset win64 && cmake --build --preset win64 -j2 --target keyvigil robot language_file &&
     cmake --preset win32 && cmake --build --preset win32 -j2; } >"$artifacts/build.log" 2>&1 ||
     { cat "$artifacts/build.log"; return 1; }
 }
@@ -51,8 +51,7 @@ start_machine() {
   # Without a window manager a managed box waits before it takes its answer.
   "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
   drive_c=$WINEPREFIX/drive_c
-  cp build/win64/KeyVigil.exe build/win64/tests/wine/robot.exe build/win64/tests/wine/setvaluew.exe \
-    "$drive_c/"
+  cp build/win64/KeyVigil.exe build/win64/tests/wine/robot.exe "$drive_c/"
   cp build/win32/KeyVigil.exe "$drive_c/KeyVigil32.exe"
 }
 
@@ -184,6 +183,15 @@ write_snapshot() { # file under C:, lines
   local file=$drive_c/$1
   shift
   lines "$@" >"$file"
+}
+
+# import_values KEY LINE...: sets values ("name"="data") through a Unicode
+# .reg file, for text beyond Windows-1252, which "reg add" may convert on
+# its way in from the command line. iconv's UTF-16 starts with a BOM.
+import_values() {
+  { printf 'Windows Registry Editor Version 5.00\r\n\r\n[%s]\r\n' "$1" && shift &&
+    printf '%s\r\n' "$@"; } | iconv -f UTF-8 -t UTF-16 >"$drive_c/import.reg" &&
+    "$WINE" reg import 'C:\import.reg' >/dev/null 2>&1
 }
 
 expect_lines() { # file under C:, the lines it must hold
@@ -414,19 +422,15 @@ scenario_one_run_at_a_time() {
   expect_lines KeyVigil.dat 'C:\u.exe'
 }
 
-# Values the ANSI functions cannot carry exactly, set through the Unicode
-# functions: a Cyrillic name (read as "?????"), a full-width look-alike of an
+# Values the ANSI functions cannot carry exactly: a Cyrillic name (read as "?????"), a full-width look-alike of an
 # accepted value's name (read as that name), Cyrillic data (read as "?").
 # Only the ordinary new value is asked about; the accepted neighbour keeps
 # its value, nothing is deleted or appended for the odd ones, and the box at
 # the end names the first of them.
 scenario_beyond_the_code_page() {
-  local key='Software\Microsoft\Windows\CurrentVersion\Run'
   set_value "$RUN" Tool 'C:\tool.exe'
-  "$WINE" 'C:\setvaluew.exe' "$key" '\u0412\u0438\u0440\u0443\u0441' 'C:\v.exe' &&
-    "$WINE" 'C:\setvaluew.exe' "$key" '\uFF34ool' 'C:\lookalike.exe' &&
-    "$WINE" 'C:\setvaluew.exe' "$key" Daten 'C:\\u0430\u0431\u0432\u0433.exe' ||
-    fail "the values could not be set"
+  import_values "$RUN_LINE" '"Вирус"="C:\\v.exe"' '"Ｔool"="C:\\lookalike.exe"' \
+    '"Daten"="C:\\абвг.exe"' || fail "the values could not be set"
   set_value "$RUN" Neu 'C:\neu.exe'
   write_snapshot KeyVigil.dat 'C:\tool.exe'
   write_snapshot KeyVigil.dat2
