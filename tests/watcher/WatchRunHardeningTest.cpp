@@ -120,13 +120,7 @@ class SmallDisk {
     if (mounted) umount2(folder.c_str(), MNT_DETACH);
   }
   // Takes every free page, so that any write that needs one fails.
-  void Fill() const {
-    const int fd = open((folder / "filler").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    const std::string page(4096, 'f');
-    while (write(fd, page.data(), page.size()) == static_cast<ssize_t>(page.size())) {
-    }
-    close(fd);
-  }
+  void Fill() const { std::ofstream(folder / "filler") << std::string(64 * 1024, 'f'); }
   void Free() const { std::filesystem::remove(folder / "filler"); }
 
   std::filesystem::path folder;
@@ -137,23 +131,13 @@ class SmallDisk {
 TEST_F(WatchRunHardening, WritesOnAFullDiskEndInTheErrorBoxAndKeepTheOldFiles) {
   SmallDisk disk(machine.Root());
   if (!disk.mounted) GTEST_SKIP() << "mounting a tmpfs needs root: " << disk.failure;
-  // A snapshot of exactly one page, so that no byte can be added to it; or
-  // one with 200 bytes left in its last page, which the first 128 bytes of
-  // a 300-byte line fit into.
-  const std::string pad = "C:\\" + std::string(4091, 'p'), page = pad + "\r\n";
-  const std::string shortPad = pad.substr(0, 3894), longLine(300, 'a');
-  const std::string twoLines = page + "C:\\gone.exe\r\n";
-  const struct {
-    const char* write;
-    Values run;
-    std::string snapshot;
-    std::vector<Box> boxes;
-  } cases[] = {
+  // A snapshot with 200 bytes left in its last page, which the first 128
+  // bytes of a 300-byte line fit into; one of exactly one page, and another
+  // line that a rewrite or a registry write leaves out.
+  const std::string pad = "C:\\" + std::string(4091, 'p'), shortPad = pad.substr(0, 3894);
+  const std::string twoLines = pad + "\r\nC:\\gone.exe\r\n", longLine(300, 'a');
+  const std::tuple<const char*, Values, std::string, std::vector<Box>> cases[] = {
       {"append",
-       {{"Pad", pad}, {"New", "C:\\new.exe"}},
-       page,
-       {Added("New", "C:\\new.exe", "n"), ErrorBox("EInOutError", "E/A-Fehler 112\\.")}},
-      {"append of a long line",
        {{"Pad", shortPad}, {"New", longLine}},
        shortPad + "\r\n",
        {Added("New", longLine, "n"), ErrorBox("EInOutError", "E/A-Fehler 112\\.")}},
@@ -167,16 +151,16 @@ TEST_F(WatchRunHardening, WritesOnAFullDiskEndInTheErrorBoxAndKeepTheOldFiles) {
        {Removed("C:\\gone.exe", "j"),
         ErrorBox("ERegistryException", "Konnte Daten f\xFCr '0' nicht setzen\\.")}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.write);
+  for (const auto& [write, run, snapshot, boxes] : cases) {
+    SCOPED_TRACE(write);
     disk.Free();
-    WriteRun(c.run);
-    WriteSnapshot(c.snapshot);
+    WriteRun(run);
+    WriteSnapshot(snapshot);
     WriteSnapshot("", "KeyVigil.dat2");
     const std::string hive = Hive();
     disk.Fill();
-    Run(c.boxes, 1);
-    EXPECT_EQ(Snapshot(), c.snapshot);
+    Run(boxes, 1);
+    EXPECT_EQ(Snapshot(), snapshot);
     EXPECT_EQ(Hive(), hive);
     EXPECT_FALSE(std::filesystem::exists(machine.Root() / "drive_c" / "KeyVigil.da~"));
   }
@@ -189,12 +173,9 @@ TEST_F(WatchRunHardening, WritesOnAFullDiskEndInTheErrorBoxAndKeepTheOldFiles) {
 // holding it, a read-only mark, or a device in its place.
 TEST_F(WatchRunHardening, SnapshotsHeldReadOnlyOrNotFilesEndTheRunUntouched) {
   const std::string accepted = "C:\\keep.exe\r\nC:\\gone.exe\r\n";
-  const struct {
-    const char* argument;
-    mode_t mode;
-    bool held;  // open, sharing reading and writing, in another program
-    std::vector<Box> boxes;
-  } cases[] = {
+  // The argument, the snapshot's mode, whether another program holds it
+  // open (sharing reading and writing), the boxes.
+  const std::tuple<const char*, mode_t, bool, std::vector<Box>> cases[] = {
       {"C:\\KeyVigil.dat", 0644, true, {ErrorBox("EInOutError", "E/A-Fehler 32\\.")}},
       {"C:\\KeyVigil.dat",
        0444,
@@ -203,15 +184,15 @@ TEST_F(WatchRunHardening, SnapshotsHeldReadOnlyOrNotFilesEndTheRunUntouched) {
         ErrorBox("EFCreateError", "Datei C:\\\\KeyVigil\\.dat kann nicht erstellt werden\\.")}},
       {"C:\\nul.dat", 0644, false, {ErrorBox("EInOutError", "Ung\xFCltiger Dateiname\\.")}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.argument);
+  for (const auto& [argument, mode, held, boxes] : cases) {
+    SCOPED_TRACE(argument);
     WriteRun({{"Keep", "C:\\keep.exe"}});
     WriteSnapshot(accepted);
-    chmod((machine.Root() / "drive_c" / "KeyVigil.dat").c_str(), c.mode);
+    chmod((machine.Root() / "drive_c" / "KeyVigil.dat").c_str(), mode);
     const HANDLE holder =
-        CreateFileA(c.held ? c.argument : "", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+        CreateFileA(held ? argument : "", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);  // "" opens nothing
-    Run(c.boxes, 1, {c.argument});
+    Run(boxes, 1, {argument});
     if (holder != INVALID_HANDLE_VALUE) CloseHandle(holder);
     EXPECT_EQ(Snapshot(), accepted);
   }
@@ -234,28 +215,26 @@ TEST_F(WatchRunHardening, LongNamesAndEveryByteArePassedWholeAndShownHarmlessly)
 // Data is written to the snapshot unchanged, so the line-end and end-of-file
 // bytes of the text file come back as the reading rules make of them.
 TEST_F(WatchRunHardening, SpecialBytesInDataComeBackAsTheSnapshotRulesSay) {
-  const struct {
-    std::string data;               // as stored, with its final zero
-    std::string shown;              // what the program reads
-    std::vector<std::string> gone;  // lines the next run finds without a value, so it asks again
-  } cases[] = {
+  // The data as stored (with its final zero), as the program reads it, and
+  // the lines the next run finds without a value, so that it asks again.
+  const std::tuple<std::string, std::string, std::vector<std::string>> cases[] = {
       {std::string("a\nb", 4), "a\nb", {}},
       {std::string("a\0b", 4), "a", {}},
       {std::string("a\rb", 4), "a\rb", {"a", "b"}},
       {std::string("a\032b", 4), "a\032b", {"a"}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.shown);
+  for (const auto& [data, shown, gone] : cases) {
+    SCOPED_TRACE(shown);
     WriteRun({});
     WriteSnapshot("");
-    SetValue(kRun, "V", REG_SZ, c.data);
-    Run({Added("V", c.shown, "n")}, 0);
-    EXPECT_EQ(Snapshot(), c.shown + "\r\n");
+    SetValue(kRun, "V", REG_SZ, data);
+    Run({Added("V", shown, "n")}, 0);
+    EXPECT_EQ(Snapshot(), shown + "\r\n");
     std::vector<Box> second;
-    if (!c.gone.empty()) second.push_back(Added("V", c.shown, "n"));
-    for (const std::string& line : c.gone) second.push_back(Removed(line, "n"));
+    if (!gone.empty()) second.push_back(Added("V", shown, "n"));
+    for (const std::string& line : gone) second.push_back(Removed(line, "n"));
     Run(second, 0);
-    EXPECT_EQ(Snapshot(), c.shown + "\r\n") << "the answers of the second run undo nothing";
+    EXPECT_EQ(Snapshot(), shown + "\r\n") << "the answers of the second run undo nothing";
   }
 }
 

@@ -155,13 +155,9 @@ TEST_F(WatchRun, FailuresWhileAPromptIsOpenAreReportedNotPassedOff) {
   const auto readOnly = [this] { chmod(HivePath().c_str(), 0444); };
   const auto deleted = [this] { WriteRun({{"Keep", "C:\\keep.exe"}}); };
   const auto spoilt = [this] { std::ofstream(HivePath()) << "not a hive"; };
-  const struct {
-    const char* meanwhile;
-    std::function<void()> change;
-    std::string answer;
-    Box after;
-    std::string snapshot;
-  } cases[] = {
+  // What happens while the prompt for Drop is open, the answer, the box that
+  // follows and what the snapshot gains besides Keep.
+  const std::tuple<const char*, std::function<void()>, const char*, Box, const char*> cases[] = {
       {"the hive made read-only", readOnly, "j",
        ErrorBox("ERegistryException", "Konnte Wert 'Drop' nicht l\xF6schen\\."), ""},
       {"the value deleted", deleted, "j", Removed("C:\\old.exe", "y"), ""},
@@ -169,14 +165,14 @@ TEST_F(WatchRun, FailuresWhileAPromptIsOpenAreReportedNotPassedOff) {
        ErrorBox("ERegistryException", "Konnte Daten f\xFCr 'Keep' nicht holen\\."),
        "C:\\drop.exe\r\n"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.meanwhile);
+  for (const auto& [meanwhile, change, answer, after, snapshot] : cases) {
+    SCOPED_TRACE(meanwhile);
     WriteRun({{"Keep", "C:\\keep.exe"}, {"Drop", "C:\\drop.exe"}});
     WriteSnapshot("C:\\old.exe\r\n");
-    Box asked = Added("Drop", "C:\\drop.exe", c.answer);
-    asked.meanwhile = c.change;
-    Run({Added("Keep", "C:\\keep.exe", "n"), asked, c.after}, c.after.yesNo ? 0 : 1);
-    EXPECT_EQ(Snapshot(), "C:\\old.exe\r\nC:\\keep.exe\r\n" + c.snapshot);
+    Box asked = Added("Drop", "C:\\drop.exe", answer);
+    asked.meanwhile = change;
+    Run({Added("Keep", "C:\\keep.exe", "n"), asked, after}, after.yesNo ? 0 : 1);
+    EXPECT_EQ(Snapshot(), "C:\\old.exe\r\nC:\\keep.exe\r\n" + std::string(snapshot));
     chmod(HivePath().c_str(), 0644);
   }
 }
