@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <set>
-
 #include "../support/Failures.h"
 #include "Exceptions.h"
 #include "StringList.h"
@@ -30,24 +28,6 @@ std::string IndexError(int32_t position) {
     return address;
   }
   return nullptr;
-}
-
-TEST(StringList, StorageGrowsByTheFixedStepsAndIsGivenBackWhenEmptied) {
-  TStringList list, preset, one;
-  std::set<int32_t> capacities;
-  for (int i = 0; i < 230; ++i, capacities.insert(list.SlotCount())) list.AppendEntry("x");
-  EXPECT_EQ(capacities, (std::set<int32_t>{4, 8, 12, 28, 44, 60, 76, 95, 118, 147, 183, 228, 285}));
-  one.ResizeStorage(1);
-  Fill(one, {"in the one slot", "after a step of four"});
-  EXPECT_EQ(one.SlotCount(), 5);
-  preset.ResizeStorage(200);
-  preset.RemoveAllEntries();
-  EXPECT_EQ(preset.SlotCount(), 200) << "emptying an empty list keeps its preset";
-  Fill(preset, Entries(201, "y"));
-  EXPECT_EQ(preset.SlotCount(), 250);
-  preset.RemoveAllEntries();
-  EXPECT_EQ(preset.SlotCount(), 0);
-  EXPECT_EQ(preset.EntryCount(), 0);
 }
 
 // A position error changes nothing and is raised at the caller's call site.

@@ -50,10 +50,8 @@ class TerminalSession {
   // Waits for the next box. False when the program ended (or took more than
   // the time-out) without showing one; everything it wrote is in Output().
   bool NextBox(TerminalBox& box, int timeoutMs = kHangBoundMs) {
-    const auto deadline = Now() + timeoutMs;
-    while (!TakeBox(box)) {
+    for (const auto deadline = Now() + timeoutMs; !TakeBox(box);)
       if (Now() >= deadline || !ReadSome(static_cast<int>(deadline - Now()))) return false;
-    }
     return true;
   }
 
@@ -90,9 +88,8 @@ class TerminalSession {
   static constexpr int kRunning = -3;
 
   static int64_t Now() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
   }
 
   bool ReadSome(int timeoutMs) {

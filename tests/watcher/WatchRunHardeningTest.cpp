@@ -10,7 +10,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <set>
@@ -236,19 +235,6 @@ TEST_F(WatchRunHardening, SpecialBytesInDataComeBackAsTheSnapshotRulesSay) {
     Run(second, 0);
     EXPECT_EQ(Snapshot(), shown + "\r\n") << "the answers of the second run undo nothing";
   }
-}
-
-TEST_F(WatchRunHardening, SeventyThousandValuesAreWalkedPastSixteenBits) {
-  Values run;
-  for (int number = 0; number < 70000; ++number)
-    run.push_back({std::to_string(number), "C:\\same.exe"});
-  run.push_back({"Last", "C:\\last.exe"});
-  WriteRun(run);
-  WriteSnapshot("C:\\same.exe\r\nC:\\back.exe\r\n");
-  Run({Added("Last", "C:\\last.exe", "n"), Removed("C:\\back.exe", "j")}, 0);
-  const std::string now = ValuesOf();
-  EXPECT_EQ(std::count(now.begin(), now.end(), ';'), 70002);
-  EXPECT_TRUE(now.ends_with(";70000=C:\\back.exe;"));
 }
 
 }  // namespace

@@ -17,13 +17,6 @@ const char kRunKeyNotOpened[] =
 
 using WatchRun = WatchRunFixture;
 
-TEST_F(WatchRun, AFreshMachineShowsNothingAndMakesBothSnapshots) {
-  Run({}, 0);
-  EXPECT_EQ(Snapshot(), "");
-  EXPECT_EQ(Snapshot(kServicesSnapshot), "");
-  EXPECT_TRUE(std::filesystem::exists(machine.Root() / "drive_c" / kServicesSnapshot));
-}
-
 // An accepted value (in any letter case) is not asked about; each new one
 // is, each answer takes effect at once, and the next run asks nothing.
 TEST_F(WatchRun, NewValuesAreAskedForAndEachAnswerApplied) {
@@ -55,13 +48,6 @@ TEST_F(WatchRun, AChangedValueIsReportedAsAddedAndAsRemoved) {
   WriteRun({{"Tool", "C:\\new.exe"}});
   Run({Added("Tool", "C:\\new.exe", "n"), Removed("C:\\tool.exe", "n")}, 0);
   EXPECT_EQ(Snapshot(), "C:\\new.exe\r\n");
-}
-
-TEST_F(WatchRun, EmptyDataIsAskedForEveryTime) {
-  WriteRun({{"Blank", ""}});
-  Run({Added("Blank", "", "n")}, 0);
-  Run({Added("Blank", "", "n")}, 0);
-  EXPECT_EQ(Snapshot(), "\r\n\r\n");
 }
 
 TEST_F(WatchRun, VanishedLinesAreWrittenBackUnderFreeNumbersOrDropped) {
