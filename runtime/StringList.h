@@ -77,7 +77,6 @@ class TStringList : public TStrings {
   virtual void NotifyBeforeEdit();
   virtual bool LocateSorted(const std::string& text, int32_t& position) const;
 
-  int32_t SlotCount() const { return slotCount; }
 
  private:
   struct Entry {

@@ -35,23 +35,6 @@ class Registry : public ::testing::Test {
   TRegistry registry;
 };
 
-TEST_F(Registry, RelativePathsStartAtTheOpenKeyAbsoluteOnesAtTheRoot) {
-  registry.WriteValueText("here", "yes");
-  EXPECT_FALSE(registry.EnterKey("Does\\Not\\Exist", false));
-  EXPECT_EQ(Read("here"), "yes") << "a failed open keeps the key that was open";
-  registry.SelectRoot(HKEY_CURRENT_USER);
-  EXPECT_EQ(Read("here"), "yes") << "selecting the same root keeps it too";
-  EXPECT_TRUE(registry.EnterKey("Inner", true));
-  EXPECT_TRUE(registry.EnterKey("Deeper", true));
-  EXPECT_FALSE(registry.EnterKey("Inner", false)) << "looked for below Deeper";
-  EXPECT_TRUE(registry.EnterKey("\\" + kScratch + "\\Inner", false));
-  registry.LeaveKey();
-  EXPECT_FALSE(registry.EnterKey("Deeper", false)) << "looked for below the root";
-  EXPECT_TRUE(registry.EnterKey("\\" + kScratch, false));
-  registry.SelectRoot(HKEY_LOCAL_MACHINE);
-  EXPECT_FALSE(registry.HasValue("here")) << "another root leaves the open key";
-}
-
 // The values are made in the order of their names, so that the listing's
 // order is the same whether a registry keeps them by age or by name. Only
 // the two string types are read; every other type with data is passed over

@@ -1,15 +1,14 @@
 // The program itself with a fault of the machine planted in the stand-ins'
 // table (Linux only). $KEYVIGIL_KILL_AT=N kills it outright just before its
-// Nth write-related system call, as a power cut or kill -9 would end it
-// there. $KEYVIGIL_REFUSE_FROM=N refuses every allocation from the Nth on;
-// the first refusal leaves the file <machine root>/refused, so that a test
-// knows that one happened.
+// Nth system call that opens, writes, syncs, cuts, moves, deletes or closes
+// a file, as a power cut or kill -9 would end it there. $KEYVIGIL_REFUSE_FROM=N refuses every
+// allocation from the Nth on; the first refusal leaves the file <machine root>/refused, so that a
+// test knows that one happened.
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <set>
 #include <string>
 
 #include "Process.h"
@@ -21,25 +20,11 @@ namespace {
 long killAt = 0, calls = 0, refuseFrom = 0, allocations = 0;
 std::string refusedMarker;
 UnixSyscalls real;
-std::set<int> writingFds;
 
 template <auto Entry, typename Result, typename... Arguments>
 Result Counted(Arguments... arguments) {
   if (++calls == killAt) raise(SIGKILL);
   return (real.*Entry)(arguments...);
-}
-
-// Opens count when they may write, closes when they end a writing open.
-int Open(const char* path, int flags, mode_t mode) {
-  const bool writes = (flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC)) != 0;
-  const int fd =
-      writes ? Counted<&UnixSyscalls::open, int>(path, flags, mode) : real.open(path, flags, mode);
-  if (writes && fd >= 0) writingFds.insert(fd);
-  return fd;
-}
-
-int Close(int fd) {
-  return writingFds.erase(fd) ? Counted<&UnixSyscalls::close, int>(fd) : real.close(fd);
 }
 
 void* RefusingMalloc(size_t size) {
@@ -53,8 +38,8 @@ void* RefusingMalloc(size_t size) {
 int main() {
   real = unixSyscalls;
   if (const char* at = getenv("KEYVIGIL_KILL_AT")) killAt = atol(at);
-  unixSyscalls.open = Open;
-  unixSyscalls.close = Close;
+  unixSyscalls.open = Counted<&UnixSyscalls::open, int, const char*, int, mode_t>;
+  unixSyscalls.close = Counted<&UnixSyscalls::close>;
   unixSyscalls.write = Counted<&UnixSyscalls::write>;
   unixSyscalls.fsync = Counted<&UnixSyscalls::fsync>;
   unixSyscalls.ftruncate = Counted<&UnixSyscalls::ftruncate>;

@@ -29,10 +29,10 @@ std::multiset<std::string> LinesOf(const std::string& bytes) {
 
 class WatchRunHardening : public WatchRunFixture {
  protected:
-  // Runs the program killed outright before its 1st, 2nd, ... write-related
-  // system call, from files `prepare` makes, its one box answered; `next`
-  // looks at what the kill left and makes the next run. Ends with the first
-  // run that is not killed.
+  // Runs the program killed outright before its 1st, 2nd, ... file system
+  // call (open, write, sync, cut, move, delete, close), from files `prepare` makes, its one box
+  // answered; `next` looks at what the kill left and makes the next run. Ends with the first run
+  // that is not killed.
   void KillAtEveryCall(const std::function<void()>& prepare, const std::string& answer,
                        const std::function<void()>& next) {
     int call = 1;
