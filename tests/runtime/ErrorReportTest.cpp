@@ -52,7 +52,8 @@ TEST(ErrorReport, TheBoxNamesClassModuleAddressAndMessage) {
 }
 
 // Each fault's class and message as "class: message", its run-time error
-// number; an access violation also tells where and how memory was accessed.
+// number; an access violation also tells where and how memory was accessed
+// (a record of a read here carries no parameters: address 0).
 TEST(ErrorReport, EverySystemFaultHasItsClassMessageAndNumber) {
   const std::string invalidOp = "EInvalidOp: Ung\374ltige Gleitkommaoperation";
   const std::tuple<DWORD, ULONG_PTR, const void*, std::string, uint32_t> rows[] = {
@@ -82,7 +83,7 @@ TEST(ErrorReport, EverySystemFaultHasItsClassMessageAndNumber) {
   };
   for (const auto& [code, writing, address, expected, number] : rows) {
     const EXCEPTION_RECORD record{
-        code, 0, nullptr, const_cast<void*>(address), 2, {writing, writing * 0x10}};
+        code, 0, nullptr, const_cast<void*>(address), writing ? 2u : 0u, {writing, writing * 0x10}};
     const Exception* exception = TranslateSystemFault(record);
     EXPECT_EQ(exception->ClassName() + (": " + exception->messageText), expected);
     EXPECT_EQ(RuntimeErrorNumberOf(code), number) << expected;

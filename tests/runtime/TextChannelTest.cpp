@@ -122,11 +122,11 @@ TEST_F(TextChannelTest, WrongStatesLeaveCodesThatCheckRaisesAtItsCaller) {
   EXPECT_LT(static_cast<const char*>(lastFaultAddress), caller + 4096);
 }
 
-// A path cut to fit would name another file; a device would wait for ever
-// on a read or swallow the lines. Nothing is read or written.
+// A path cut to fit (260 bytes, one more than fits) would name another file; a device would wait
+// for ever on a read or swallow the lines. Nothing is read or written.
 TEST_F(TextChannelTest, PathsThatDoNotFitAndDevicesAreRefused) {
-  std::vector<std::string> unfit = {scratch.Path(std::string(300 - path.size() + 5, 'p')), "NUL",
-                                    scratch.Path("Aux"), scratch.Path("nul.dat2")};
+  std::vector<std::string> unfit = {scratch.Path(std::string(260 - scratch.Path("").size(), 'p')),
+                                    "NUL", scratch.Path("Aux"), scratch.Path("nul.dat2")};
 #ifndef _WIN32
   mkfifo((scratch.Root() / "drive_c" / "fifo").c_str(), 0600);  // a read would wait for a writer
   unfit.push_back("C:\\fifo");

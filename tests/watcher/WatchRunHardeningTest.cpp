@@ -158,25 +158,26 @@ TEST_F(WatchRunHardening, WritesOnAFullDiskEndInTheErrorBoxAndKeepTheOldFiles) {
 // holding it, a read-only mark, or a device in its place.
 TEST_F(WatchRunHardening, SnapshotsHeldReadOnlyOrNotFilesEndTheRunUntouched) {
   const std::string accepted = "C:\\keep.exe\r\nC:\\gone.exe\r\n";
-  // The argument, the snapshot's mode, whether another program holds it
-  // open (sharing reading and writing), the boxes.
-  const std::tuple<const char*, mode_t, bool, std::vector<Box>> cases[] = {
-      {"C:\\KeyVigil.dat", 0644, true, {ErrorBox("EInOutError", "E/A-Fehler 32\\.")}},
-      {"C:\\KeyVigil.dat",
-       0444,
-       false,
-       {Removed("C:\\gone.exe", "n"),
-        ErrorBox("EFCreateError", "Datei C:\\\\KeyVigil\\.dat kann nicht erstellt werden\\.")}},
-      {"C:\\nul.dat", 0644, false, {ErrorBox("EInOutError", "Ung\xFCltiger Dateiname\\.")}},
+  const std::vector<Box> rewriteRefused = {
+      Removed("C:\\gone.exe", "n"),
+      ErrorBox("EFCreateError", "Datei C:\\\\KeyVigil\\.dat kann nicht erstellt werden\\.")};
+  // The argument, the snapshot's mode, what another program holds it open
+  // for (sharing reading and writing), the boxes. A reader, a backup say,
+  // lets the load pass and the rewrite fail.
+  const std::tuple<const char*, mode_t, DWORD, std::vector<Box>> cases[] = {
+      {"C:\\KeyVigil.dat", 0644, GENERIC_WRITE, {ErrorBox("EInOutError", "E/A-Fehler 32\\.")}},
+      {"C:\\KeyVigil.dat", 0644, GENERIC_READ, rewriteRefused},
+      {"C:\\KeyVigil.dat", 0444, 0, rewriteRefused},
+      {"C:\\nul.dat", 0644, 0, {ErrorBox("EInOutError", "Ung\xFCltiger Dateiname\\.")}},
   };
-  for (const auto& [argument, mode, held, boxes] : cases) {
-    SCOPED_TRACE(argument);
+  for (const auto& [argument, mode, heldFor, boxes] : cases) {
+    SCOPED_TRACE(std::string(argument) + " held for " + std::to_string(heldFor));
     WriteRun({{"Keep", "C:\\keep.exe"}});
     WriteSnapshot(accepted);
     chmod((machine.Root() / "drive_c" / "KeyVigil.dat").c_str(), mode);
     const HANDLE holder =
-        CreateFileA(held ? argument : "", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);  // "" opens nothing
+        CreateFileA(heldFor ? argument : "", heldFor, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);  // "" opens nothing
     Run(boxes, 1, {argument});
     if (holder != INVALID_HANDLE_VALUE) CloseHandle(holder);
     EXPECT_EQ(Snapshot(), accepted);

@@ -66,6 +66,7 @@ TEST_F(WatchRun, VanishedLinesAreWrittenBackUnderFreeNumbersOrDropped) {
   WriteSnapshot("C:\\service.exe\r\n", kServicesSnapshot);
   Run({Removed("C:\\service.exe", "n", kRunServicesLine)}, 0);
   EXPECT_EQ(Snapshot(kServicesSnapshot), "") << "a key that does not exist has no values";
+  EXPECT_EQ(Hive().find("RunServices"), std::string::npos) << "and is not made";
 }
 
 // A value of a type KeyVigil cannot watch hides no other value: both keys
