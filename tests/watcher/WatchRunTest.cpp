@@ -120,15 +120,16 @@ TEST_F(WatchRun, OneArgumentNamesBothSnapshotFiles) {
 }
 
 // What the user accepts is what the prompt showed: data changed while it is
-// open is asked about as what it now is.
+// open is asked about as what it now is. The line restored keeps the data
+// shown in the file too, where no rewrite can hide a wrong one.
 TEST_F(WatchRun, DataChangedWhileAPromptIsOpenIsNotAcceptedUnseen) {
   WriteRun({{"A", "C:\\a.exe"}});
   Box shown = Added("A", "C:\\a.exe", "n");
   shown.meanwhile = [&] { SetValue("A", std::string("C:\\evil.exe", 12)); };
-  Run({shown, Removed("C:\\a.exe", "n")}, 0);
-  EXPECT_EQ(Snapshot(), "");
+  Run({shown, Removed("C:\\a.exe", "j")}, 0);
+  EXPECT_EQ(Snapshot(), "C:\\a.exe\r\n");
   Run({Added("A", "C:\\evil.exe", "j")}, 0);
-  EXPECT_EQ(ValuesOf(), "");
+  EXPECT_EQ(ValuesOf(), "0=C:\\a.exe;");
 }
 
 // Yes must remove the value, or the run says so; a value that vanished by
