@@ -1,8 +1,8 @@
 // One whole watch pass over a fuzzed hive and snapshot, each box answered
 // from the input. Only a hive that cannot be read may keep the pass from
 // starting, and only a missing watched key from ending (a Yes then has no key
-// to write into). A pass that ends leaves every value of the key that
-// KeyVigil carries accepted: its text is a line of the snapshot file.
+// to write into). A pass that ends leaves the snapshot file and the key in
+// agreement: each value KeyVigil carries is a line, each line a value.
 // Anything else ends the target as a crash, in the fuzzer and in the replays
 // alike.
 #include <cstdlib>
@@ -48,19 +48,40 @@ struct PassInput {
 // hides what follows (an append starts a line of its own after any text).
 bool TakesAppendedLines(const std::string& file) { return file.find('\x1A') == std::string::npos; }
 
-void CheckValuesAccepted() {
+// A zero byte ends a value's data, and a byte beyond ASCII may not come back
+// through the wide functions: such a line may be restored and still differ.
+bool MayBeStoredAsIs(const std::string& line) {
+  for (const char c : line) {
+    if (c == '\0' || static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+// Both ways a pass ends agreeing with the key: every value KeyVigil carries
+// is a line of the snapshot file (when appends to the file show), and every
+// line of the file is the data of a value.
+void CheckSnapshotMatchesKey(bool appendsShow) {
   PassInput now;
   if (!now.Open()) abort();
+  TStringList data;
+  bool linesWhole = true;
   for (int32_t position = 0; position < now.values.EntryCount(); ++position) {
     const ValueText value = now.registry.ReadValueText(now.values.EntryAt(position));
     // An end mark in accepted data hides every later line of the file.
     if (value.text.find('\x1A') != std::string::npos) return;
+    // Data with a line break comes back as pieces, and empty data not at all.
+    if (value.text.find('\r') != std::string::npos) {
+      linesWhole = false;
+    } else if (!value.text.empty()) {
+      data.AppendEntry(value.text);
+    }
   }
-  for (int32_t position = 0; position < now.values.EntryCount(); ++position) {
-    const ValueText value = now.registry.ReadValueText(now.values.EntryAt(position));
-    // Empty data and data with a line break cannot come back as one line.
-    if (value.text.empty() || value.text.find('\r') != std::string::npos) continue;
-    if (now.snapshot.FindEntry(value.text) < 0) abort();
+  for (int32_t position = 0; appendsShow && position < data.EntryCount(); ++position) {
+    if (now.snapshot.FindEntry(data.EntryAt(position)) < 0) abort();
+  }
+  for (int32_t position = 0; linesWhole && position < now.snapshot.EntryCount(); ++position) {
+    const std::string line = now.snapshot.EntryAt(position);
+    if (MayBeStoredAsIs(line) && data.FindEntry(line) < 0) abort();
   }
 }
 
@@ -83,6 +104,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ReleaseException(failure);
     return 0;
   }
-  if (TakesAppendedLines(pieces[1])) CheckValuesAccepted();
+  CheckSnapshotMatchesKey(TakesAppendedLines(pieces[1]));
   return 0;
 }
