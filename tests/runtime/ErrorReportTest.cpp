@@ -25,11 +25,9 @@ std::string Hex(uintptr_t address) {
   return digits;
 }
 
-// Where the code lies in its module.
+// The offset into the program, as the box shows an address in its code.
 std::string Shown(const char* address) {
-  MEMORY_BASIC_INFORMATION region{};
-  EXPECT_EQ(VirtualQuery(address, &region, sizeof(region)), sizeof(region));
-  return Hex(address - static_cast<const char*>(region.AllocationBase));
+  return Hex(address - reinterpret_cast<const char*>(GetModuleHandleA(nullptr)));
 }
 
 [[gnu::noinline]] void SomeCode() {}
@@ -51,26 +49,13 @@ TEST(ErrorReport, TheBoxNamesClassModuleAddressAndMessage) {
   EXPECT_EQ(ErrorText("Exception", &longMessage, nullptr).substr(1000), std::string(23, 'm'));
 }
 
-// Each fault's class and message as "class: message", its run-time error
-// number; an access violation also tells where and how memory was accessed
-// (a record of a read here carries no parameters: address 0).
-TEST(ErrorReport, EverySystemFaultHasItsClassMessageAndNumber) {
-  const std::string invalidOp = "EInvalidOp: Ung\374ltige Gleitkommaoperation";
+// A fault's class and message as "class: message" and its run-time error
+// number, for a code that shares both with another, one without a class of
+// its own, and access violations, which also tell where and how memory was
+// accessed (a record of a read here carries no parameters: address 0).
+TEST(ErrorReport, SystemFaultsHaveTheirClassMessageAndNumber) {
   const std::tuple<DWORD, ULONG_PTR, const void*, std::string, uint32_t> rows[] = {
-      {STATUS_INTEGER_DIVIDE_BY_ZERO, 0, kNowhere, "EDivByZero: Division durch Null", 200},
-      {STATUS_ARRAY_BOUNDS_EXCEEDED, 0, kNowhere, "ERangeError: Fehler bei Bereichspr\374fung",
-       201},
-      {STATUS_INTEGER_OVERFLOW, 0, kNowhere, "EIntOverflow: Integer\374berlauf", 215},
-      {STATUS_FLOAT_INEXACT_RESULT, 0, kNowhere, invalidOp, 207},
-      {STATUS_FLOAT_INVALID_OPERATION, 0, kNowhere, invalidOp, 207},
-      {STATUS_FLOAT_STACK_CHECK, 0, kNowhere, invalidOp, 207},
-      {STATUS_FLOAT_DIVIDE_BY_ZERO, 0, kNowhere, "EZeroDivide: Gleitkommadivision durch Null", 200},
-      {STATUS_FLOAT_OVERFLOW, 0, kNowhere, "EOverflow: Gleitkomma\374berlauf", 205},
-      {STATUS_FLOAT_UNDERFLOW, 0, kNowhere, "EUnderflow: Gleitkommaunterlauf", 206},
       {STATUS_FLOAT_DENORMAL_OPERAND, 0, kNowhere, "EUnderflow: Gleitkommaunterlauf", 206},
-      {STATUS_PRIVILEGED_INSTRUCTION, 0, kNowhere, "EPrivilege: Privilegierte Anweisung", 218},
-      {STATUS_CONTROL_C_EXIT, 0, kNowhere, "EControlC: Strg+C gedr\374ckt", 217},
-      {STATUS_STACK_OVERFLOW, 0, kNowhere, "EStackOverflow: Stack-\334berlauf", 202},
       {0xC0000008, 0, kNowhere, "EExternalException: Externe Exception C0000008", 255},
       {STATUS_ACCESS_VIOLATION, 0, kSomeCode,
        "EAccessViolation: Zugriffsverletzung bei Adresse " +
