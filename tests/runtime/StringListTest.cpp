@@ -31,7 +31,7 @@ std::string IndexError(int32_t position) {
 }
 
 // A position error changes nothing and is raised at the caller's call site.
-TEST(StringList, EditsKeepOrderAndCopiesAndBadPositionsRaiseAtTheCaller) {
+TEST(StringList, EditsKeepOrderAndBadPositionsRaiseAtTheCaller) {
   TStringList empty, list;
   Fill(list, {"a", "b", "c"});
   EXPECT_EQ(FailureOf([&] { empty.EntryAt(0); }), IndexError(0));
