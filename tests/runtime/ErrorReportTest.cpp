@@ -12,22 +12,16 @@ std::string ErrorText(const char* className, const Exception* object, const void
   return std::string(buffer, ComposeErrorText(className, object, address, buffer, sizeof(buffer)));
 }
 
-// The name this test program runs under, as the box shows it.
-std::string ProgramName() {
-  char path[MAX_PATH + 1];
-  const std::string name(path, GetModuleFileNameA(nullptr, path, MAX_PATH));
-  return name.substr(name.find_last_of("\\/") + 1);
-}
+#ifdef _WIN32
+const std::string kProgram = "keyvigil_tests.exe";
+#else
+const std::string kProgram = "keyvigil_tests";
+#endif
 
 std::string Hex(uintptr_t address) {
   char digits[32];
   snprintf(digits, sizeof(digits), "%08llX", static_cast<unsigned long long>(address));
   return digits;
-}
-
-// The offset into the program, as the box shows an address in its code.
-std::string Shown(const char* address) {
-  return Hex(address - reinterpret_cast<const char*>(GetModuleHandleA(nullptr)));
 }
 
 [[gnu::noinline]] void SomeCode() {}
@@ -39,12 +33,13 @@ const auto kNowhere = reinterpret_cast<const void*>(uintptr_t{0x5000});
 // error's text: the process tests.)
 TEST(ErrorReport, TheBoxNamesClassModuleAddressAndMessage) {
   const Exception error("Dateizugriff verweigert"), sentence("Schon ein Satz.");
-  const std::string head = "Exception EInOutError in Modul " + ProgramName() + " bei ";
+  const std::string head = "Exception EInOutError in Modul " + kProgram + " bei ";
+  const auto programStart = reinterpret_cast<const char*>(GetModuleHandleA(nullptr));
   EXPECT_EQ(ErrorText("EInOutError", &error, kSomeCode),
-            head + Shown(kSomeCode) + ".\nDateizugriff verweigert.");
+            head + Hex(kSomeCode - programStart) + ".\nDateizugriff verweigert.");
   EXPECT_EQ(ErrorText("EInOutError", &sentence, nullptr), head + "00000000.\nSchon ein Satz.");
   EXPECT_EQ(ErrorText("St9bad_cast", nullptr, kNowhere),
-            "Exception St9bad_cast in Modul " + ProgramName() + " bei 00004000.\n");
+            "Exception St9bad_cast in Modul " + kProgram + " bei 00004000.\n");
   const Exception longMessage(std::string(2000, 'm'));
   EXPECT_EQ(ErrorText("Exception", &longMessage, nullptr).substr(1000), std::string(23, 'm'));
 }
@@ -59,7 +54,7 @@ TEST(ErrorReport, SystemFaultsHaveTheirClassMessageAndNumber) {
       {0xC0000008, 0, kNowhere, "EExternalException: Externe Exception C0000008", 255},
       {STATUS_ACCESS_VIOLATION, 0, kSomeCode,
        "EAccessViolation: Zugriffsverletzung bei Adresse " +
-           Hex(reinterpret_cast<uintptr_t>(kSomeCode)) + " in Modul '" + ProgramName() +
+           Hex(reinterpret_cast<uintptr_t>(kSomeCode)) + " in Modul '" + kProgram +
            "'. Lesen von Adresse 00000000",
        216},
       {STATUS_ACCESS_VIOLATION, 1, kNowhere,
