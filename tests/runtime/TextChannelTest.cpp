@@ -147,7 +147,8 @@ TEST_F(TextChannelTest, PlatformFailuresLeaveCodesAndNoPartOfALine) {
   const std::tuple<int, std::string, std::string> cases[] = {{0, "", std::string(130, 'a')},
                                                              {1, "b", std::string(300, 'c')},
                                                              {2, "b\r\n", std::string(300, 'c')},
-                                                             {0, "b\r\n", "short"}};
+                                                             {0, "b\r\n", "short"},
+                                                             {0, "b\r\n", std::string(127, 'c')}};
   for (const auto& [writes, before, text] : cases) {
     scratch.Write("t.txt", before);
     callsLeft = writes;
