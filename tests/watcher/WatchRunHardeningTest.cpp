@@ -147,7 +147,7 @@ TEST_F(WatchRunHardening, WritesOnAFullDiskEndInTheErrorBoxAndKeepTheOldFiles) {
     Run(boxes, 1);
     EXPECT_EQ(Snapshot(), snapshot);
     EXPECT_EQ(Hive(), hive);
-    EXPECT_FALSE(std::filesystem::exists(machine.Root() / "drive_c" / "KeyVigil.da~"));
+    EXPECT_FALSE(std::filesystem::exists(machine.Root() / "drive_c" / "KeyVigil.da$"));
   }
   freeDisk();
   Run({Removed("C:\\gone.exe", "j")}, 0);
