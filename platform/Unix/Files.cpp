@@ -317,15 +317,6 @@ DWORD RemovalRefusal(const std::string& hostPath, DWORD heldCode) {
   return fd.get() >= 0 && HeldByAnother(fd.get(), RefusesDeleters) ? heldCode : ERROR_SUCCESS;
 }
 
-// Linux users link a snapshot to a file kept elsewhere: replacing it
-// replaces the file the link names and keeps the link.
-std::string FollowLink(const std::string& hostPath) {
-  struct stat status;
-  if (lstat(hostPath.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return hostPath;
-  const std::unique_ptr<char, void (*)(void*)> target(realpath(hostPath.c_str(), nullptr), free);
-  return target ? std::string(target.get()) : hostPath;
-}
-
 // --- Opening ---------------------------------------------------------------
 
 bool Creates(DWORD creation) {
@@ -536,7 +527,6 @@ BOOL MoveFileExA(LPCSTR existing, LPCSTR replacement, DWORD flags) {
   }
   std::string from, to;
   if (!ResolvePath(existing, from) || !ResolvePath(replacement, to)) return FALSE;
-  to = FollowLink(to);
   struct stat status;
   if (lstat(from.c_str(), &status) != 0) return FailForPath(errno, from);
   if ((flags & MOVEFILE_REPLACE_EXISTING) == 0 && lstat(to.c_str(), &status) == 0) {
