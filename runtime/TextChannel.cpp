@@ -83,19 +83,36 @@ bool LengthBeforeEndMark(HANDLE file, DWORD& length) {
 bool CopyStart(HANDLE from, HANDLE to, DWORD length, bool& ended) {
   if (SetFilePointer(from, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) return false;
   uint8_t chunk[16384];
-  uint8_t last[2] = {kCarriageReturn, kCarriageReturn};
-  for (DWORD count = 1; length > 0 && count > 0; length -= count) {
-    DWORD written = 0;
-    if (ReadFile(from, chunk, std::min<DWORD>(length, sizeof chunk), &count, nullptr) != TRUE ||
+  uint8_t last[2] = {};
+  DWORD copied = 0;
+  while (copied < length) {
+    DWORD count = 0, written = 0;
+    if (ReadFile(from, chunk, std::min<DWORD>(length - copied, sizeof chunk), &count, nullptr) !=
+            TRUE ||
         WriteFile(to, chunk, count, &written, nullptr) != TRUE) {
       return false;
     }
-    if (count >= 2) last[0] = chunk[count - 2];
-    if (count == 1) last[0] = last[1];
-    if (count >= 1) last[1] = chunk[count - 1];
+    if (count == 0) break;
+    last[0] = count >= 2 ? chunk[count - 2] : last[1];
+    last[1] = chunk[count - 1];
+    copied += count;
   }
-  ended = last[1] == kCarriageReturn || (last[0] == kCarriageReturn && last[1] == kLineFeed);
+  ended = copied == 0 || last[1] == kCarriageReturn ||
+          (last[0] == kCarriageReturn && last[1] == kLineFeed);
   return true;
+}
+
+// Makes the new file beside the file the channel's path names, removing one
+// left by a killed run, which may be anything by now; 0 or a result code.
+int32_t MakeNewFile(TTextChannel& channel, HANDLE target) {
+  const std::string finalPath = FinalPathOf(target, channel.pathName);
+  if (finalPath.empty()) return kUnfitPath;
+  std::copy(finalPath.c_str(), finalPath.c_str() + finalPath.size() + 1, channel.finalName);
+  const std::string newPath = ReplacementPathFor(finalPath);
+  DeleteFileA(newPath.c_str());
+  channel.platformHandle = CreateFileA(newPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return channel.platformHandle == INVALID_HANDLE_VALUE ? LastCode() : 0;
 }
 
 int32_t ReplaceTarget(TTextChannel& channel);
@@ -106,19 +123,7 @@ int32_t ReplaceTarget(TTextChannel& channel);
 // file over the old one.
 int32_t PrepareForAppending(TTextChannel& channel) {
   const HANDLE target = channel.platformHandle;
-  const std::string finalPath = FinalPathOf(target, channel.pathName);
-  if (finalPath.empty()) {
-    ReleaseHandle(channel);
-    return kUnfitPath;
-  }
-  std::copy(finalPath.c_str(), finalPath.c_str() + finalPath.size() + 1, channel.finalName);
-  const std::string newPath = ReplacementPathFor(finalPath);
-  // A new file left by a killed run may be anything by now: it goes.
-  DeleteFileA(newPath.c_str());
-  channel.platformHandle = CreateFileA(newPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (channel.platformHandle == INVALID_HANDLE_VALUE) {
-    const int32_t code = LastCode();
+  if (const int32_t code = MakeNewFile(channel, target)) {
     CloseHandle(target);
     channel.state = ChannelClosed;
     return code;
@@ -132,11 +137,7 @@ int32_t PrepareForAppending(TTextChannel& channel) {
     channel.writeFailure = LastCode();
   }
   CloseHandle(target);
-  if (channel.writeFailure != 0) {
-    const int32_t code = channel.writeFailure;
-    ReplaceTarget(channel);
-    return code;
-  }
+  if (channel.writeFailure != 0) return ReplaceTarget(channel);
   if (!ended) PutBytes(channel, kLineEnd, sizeof kLineEnd);
   return 0;
 }

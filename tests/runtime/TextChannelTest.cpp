@@ -97,6 +97,7 @@ TEST_F(TextChannelTest, AppendingCutsAtTheEndMarkAndEndsTheLastLine) {
       {"a\r", "a\r"},
       {"a", "a\r\n"},
       {"a\n", "a\n\r\n"},
+      {"\n", "\n\r\n"},
       {"ab\032\r\nlost\r\n\032", "ab\r\n"},
       {"\032" + head + "\r\n", "\032" + head + "\r\n"},
       {head + "\032" + l127, head + "\r\n"},
