@@ -58,12 +58,13 @@ DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
       steady_clock::now() + std::chrono::milliseconds(milliseconds);
   const int mode = milliseconds == INFINITE ? LOCK_EX : LOCK_EX | LOCK_NB;
   while (flock(fd, mode) != 0) {
-    if (errno == EWOULDBLOCK && steady_clock::now() >= deadline) return WAIT_TIMEOUT;
-    if (errno != EINTR && errno != EWOULDBLOCK) {
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) {
       SetLastError(ERROR_INVALID_HANDLE);
       return WAIT_FAILED;
     }
-    if (errno == EWOULDBLOCK) usleep(10000);
+    if (steady_clock::now() >= deadline) return WAIT_TIMEOUT;
+    usleep(10000);
   }
   return WAIT_OBJECT_0;
 }
