@@ -2,6 +2,7 @@
 
 #include "Exceptions.h"
 #include "MessageIds.h"
+#include "TextChannel.h"
 
 void TStream::WriteExactly(const void* buffer, int32_t count) {
   if (count == 0) return;
@@ -37,32 +38,28 @@ int64_t THandleStream::Seek(int64_t offset, SeekOrigin origin) {
 
 namespace {
 
-// In the target's folder and no longer than its path, so that every path that
-// can be read can be rewritten too.
-std::string NewPathFor(const std::string& path) {
-  std::string newPath = path;
-  if (!newPath.empty()) newPath.back() = newPath.back() == '~' ? '_' : '~';
-  return newPath;
-}
-
 // Opens the target as creating it would, short of emptying it: a read-only
 // file, or one that another handle holds, must refuse the rewrite as it
-// refuses the create, not be renamed over.
-void CheckTarget(const std::string& path) {
+// refuses the create, not be renamed over. Gives the path of the file the
+// target is (a link's target), which the new file replaces.
+std::string CheckTarget(const std::string& path) {
   const HANDLE target = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
   if (target == INVALID_HANDLE_VALUE) Raise(new EFCreateError(SFCreateError, {path}));
   const bool onDisk = GetFileType(target) == FILE_TYPE_DISK;
+  const std::string finalPath = onDisk ? FinalPathOf(target, path) : "";
   CloseHandle(target);
-  if (!onDisk) Raise(new EFCreateError(SFCreateError, {path}));
+  if (finalPath.empty()) Raise(new EFCreateError(SFCreateError, {path}));
+  return finalPath;
 }
 
 }  // namespace
 
 TFileStream::TFileStream(const std::string& path, uint16_t mode)
-    : THandleStream(INVALID_HANDLE_VALUE), targetPath(path), newPath(NewPathFor(path)) {
+    : THandleStream(INVALID_HANDLE_VALUE) {
   if (mode != StreamModeCreate) Raise(new EFCreateError(SFCreateError, {path}));
-  CheckTarget(path);
+  targetPath = CheckTarget(path);
+  newPath = ReplacementPathFor(targetPath);
   // A new file left by a killed run may be anything by now, a link to
   // another file included: it goes, and nothing already there is written.
   DeleteFileA(newPath.c_str());

@@ -54,6 +54,6 @@ class TFileStream : public THandleStream {
  private:
   void CloseHandleOnce();
 
-  std::string targetPath;
+  std::string targetPath;  // the file the target path names, through a link
   std::string newPath;
 };

@@ -48,9 +48,6 @@ void Open(TTextChannel& channel, ChannelState target) {
     case ChannelWriting:
     case ChannelAppending:
       CloseChannel(channel);
-      // A failed write-out keeps the file open with an empty buffer; the
-      // second close releases it rather than losing the handle to the open.
-      if (channel.state != ChannelClosed) CloseChannel(channel);
       break;
     default:
       SetPendingResult(kNeverBound);
@@ -60,54 +57,104 @@ void Open(TTextChannel& channel, ChannelState target) {
   LeaveIfFailed(channel.openHandler(channel));
 }
 
+int32_t LastCode() { return static_cast<int32_t>(GetLastError()); }
+
 // Old DOS editors ended a text file with 0x1A; new lines must follow the
 // text, not the mark, so the file is cut at the first one among its last
-// 128 bytes. Sets writeStart to the length kept. These steps return false
-// with the platform's code in GetLastError.
-bool CutAtEndMark(TTextChannel& channel) {
-  const HANDLE file = channel.platformHandle;
+// 128 bytes. False with the platform's code in GetLastError.
+bool LengthBeforeEndMark(HANDLE file, DWORD& length) {
   const DWORD size = GetFileSize(file, nullptr);
   if (size == INVALID_FILE_SIZE) return false;
-  const DWORD window = static_cast<DWORD>(sizeof channel.storage);
-  const DWORD start = size >= window ? size - window : 0;
+  uint8_t tail[128];
+  const DWORD start = size >= sizeof tail ? size - sizeof tail : 0;
+  DWORD count = 0;
   if (SetFilePointer(file, static_cast<LONG>(start), nullptr, FILE_BEGIN) ==
-      INVALID_SET_FILE_POINTER) {
-    return false;
-  }
-  DWORD count = 0;
-  if (ReadFile(file, channel.storage, window, &count, nullptr) != TRUE) return false;
-  const uint8_t* end = channel.storage + count;
-  const uint8_t* mark = std::find(static_cast<const uint8_t*>(channel.storage), end, kEndMark);
-  channel.writeStart = start + static_cast<DWORD>(mark - channel.storage);
-  if (mark == end) return true;
-  const LONG back = static_cast<LONG>(mark - end);
-  return SetFilePointer(file, back, nullptr, FILE_END) != INVALID_SET_FILE_POINTER &&
-         SetEndOfFile(file) == TRUE;
-}
-
-// A last line without its line end (as editors save a file) would take the
-// appended text into it. A lone LF belongs to the line.
-bool EndLastLine(TTextChannel& channel) {
-  const DWORD length = std::min<DWORD>(channel.writeStart, 2);
-  if (length == 0) return true;
-  uint8_t tail[2] = {};
-  DWORD count = 0;
-  if (SetFilePointer(channel.platformHandle, -static_cast<LONG>(length), nullptr, FILE_END) ==
           INVALID_SET_FILE_POINTER ||
-      ReadFile(channel.platformHandle, tail, length, &count, nullptr) != TRUE) {
+      ReadFile(file, tail, sizeof tail, &count, nullptr) != TRUE) {
     return false;
   }
-  const bool ended = tail[length - 1] == kCarriageReturn ||
-                     (length == 2 && tail[0] == kCarriageReturn && tail[1] == kLineFeed);
-  if (!ended) PutBytes(channel, kLineEnd, sizeof kLineEnd);
+  length = start + static_cast<DWORD>(std::find(tail, tail + count, kEndMark) - tail);
   return true;
 }
 
+// Copies the first `length` bytes (fewer if the file shrank meanwhile);
+// `ended` tells whether they end a line: in CR or CR LF, or are none. A lone
+// LF belongs to the line.
+bool CopyStart(HANDLE from, HANDLE to, DWORD length, bool& ended) {
+  if (SetFilePointer(from, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) return false;
+  uint8_t chunk[16384];
+  uint8_t last[2] = {};
+  DWORD copied = 0;
+  while (copied < length) {
+    DWORD count = 0, written = 0;
+    if (ReadFile(from, chunk, std::min<DWORD>(length - copied, sizeof chunk), &count, nullptr) !=
+            TRUE ||
+        WriteFile(to, chunk, count, &written, nullptr) != TRUE) {
+      return false;
+    }
+    if (count == 0) break;
+    last[0] = count >= 2 ? chunk[count - 2] : last[1];
+    last[1] = chunk[count - 1];
+    copied += count;
+  }
+  ended = copied == 0 || last[1] == kCarriageReturn ||
+          (last[0] == kCarriageReturn && last[1] == kLineFeed);
+  return true;
+}
+
+// Makes the new file beside the file the channel's path names, removing one
+// left by a killed run, which may be anything by now; 0 or a result code.
+int32_t MakeNewFile(TTextChannel& channel, HANDLE target) {
+  const std::string finalPath = FinalPathOf(target, channel.pathName);
+  if (finalPath.empty()) return kUnfitPath;
+  std::copy(finalPath.c_str(), finalPath.c_str() + finalPath.size() + 1, channel.finalName);
+  const std::string newPath = ReplacementPathFor(finalPath);
+  DeleteFileA(newPath.c_str());
+  channel.platformHandle = CreateFileA(newPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return channel.platformHandle == INVALID_HANDLE_VALUE ? LastCode() : 0;
+}
+
+int32_t ReplaceTarget(TTextChannel& channel);
+
+// A line must reach the file whole or not at all, even when the process
+// dies at any instruction: the old content, cut and ended as above, goes
+// to a new file beside it, the line follows, and the close moves the new
+// file over the old one.
 int32_t PrepareForAppending(TTextChannel& channel) {
+  const HANDLE target = channel.platformHandle;
+  if (const int32_t code = MakeNewFile(channel, target)) {
+    CloseHandle(target);
+    channel.state = ChannelClosed;
+    return code;
+  }
   channel.state = ChannelWriting;
-  if (CutAtEndMark(channel) && EndLastLine(channel)) return 0;
-  const int32_t code = static_cast<int32_t>(GetLastError());
-  ReleaseHandle(channel);
+  channel.closeHandler = ReplaceTarget;
+  DWORD length = 0;
+  bool ended = true;
+  if (!LengthBeforeEndMark(target, length) ||
+      !CopyStart(target, channel.platformHandle, length, ended)) {
+    channel.writeFailure = LastCode();
+  }
+  CloseHandle(target);
+  if (channel.writeFailure != 0) return ReplaceTarget(channel);
+  if (!ended) PutBytes(channel, kLineEnd, sizeof kLineEnd);
+  return 0;
+}
+
+// Puts the new file in the old one's place, or gives it up whole after a
+// failed write-out.
+int32_t ReplaceTarget(TTextChannel& channel) {
+  int32_t code = channel.writeFailure;
+  if (code == 0 && !FlushFileBuffers(channel.platformHandle)) code = LastCode();
+  const int32_t closed = ReleaseHandle(channel);
+  if (code == 0) code = closed;
+  const std::string newPath = ReplacementPathFor(channel.finalName);
+  if (code == 0 && !MoveFileExA(newPath.c_str(), channel.finalName,
+                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    code = LastCode();
+  }
+  if (code != 0) DeleteFileA(newPath.c_str());
   return code;
 }
 
@@ -144,6 +191,26 @@ std::string MessageFor(int32_t code) {
 
 }  // namespace
 
+std::string FinalPathOf(HANDLE target, const std::string& path) {
+  char resolved[MAX_PATH + 4];
+  const DWORD length = GetFinalPathNameByHandleA(target, resolved, sizeof resolved,
+                                                 FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length >= sizeof resolved) return {};
+  std::string_view text(resolved, length);
+  // Windows names a file on a drive \\?\X:\...; another form of that prefix
+  // (a share), or no answer at all, leaves the path as it was given.
+  constexpr std::string_view kLongPrefix = "\\\\?\\";
+  if (text.starts_with(kLongPrefix) && text.size() > 5 && text[5] == ':') text.remove_prefix(4);
+  if (text.empty() || text.starts_with(kLongPrefix)) text = path;
+  if (text.size() >= MAX_PATH) return {};
+  return std::string(text);
+}
+
+std::string ReplacementPathFor(std::string finalPath) {
+  if (!finalPath.empty()) finalPath.back() = finalPath.back() == '$' ? '#' : '$';
+  return finalPath;
+}
+
 void BindPath(TTextChannel& channel, std::string_view path) {
   channel.bufferRef = channel.storage;
   channel.platformHandle = nullptr;
@@ -174,7 +241,7 @@ void OpenForAppending(TTextChannel& channel) { Open(channel, ChannelAppending); 
 int32_t FileOpenHandler(TTextChannel& channel) {
   channel.cursor = 0;
   channel.fill = 0;
-  channel.writeStart = 0;
+  channel.writeFailure = 0;
   DWORD access = GENERIC_READ | GENERIC_WRITE;
   DWORD creation = OPEN_EXISTING;
   channel.transferHandler = DrainBuffer;
@@ -226,12 +293,8 @@ int32_t DrainBuffer(TTextChannel& channel) {
                 nullptr)) {
     return 0;
   }
-  const int32_t code = static_cast<int32_t>(GetLastError());
-  // The first part of a line would load as an accepted entry of its own: all
-  // that was written since the open is given up.
-  SetFilePointer(channel.platformHandle, static_cast<LONG>(channel.writeStart), nullptr,
-                 FILE_BEGIN);
-  SetEndOfFile(channel.platformHandle);
+  const int32_t code = LastCode();
+  if (channel.writeFailure == 0) channel.writeFailure = code;
   return code;
 }
 
@@ -335,13 +398,14 @@ void CloseChannel(TTextChannel& channel) {
       LeaveIfFailed(channel.closeHandler(channel));
       break;
     case ChannelWriting:
-    case ChannelAppending:
-      if (const int32_t code = channel.transferHandler(channel)) {
-        SetPendingResult(code);
-        break;
-      }
-      LeaveIfFailed(channel.closeHandler(channel));
+    case ChannelAppending: {
+      // The handle goes also after a failed write-out, which an append's
+      // close then gives up whole.
+      const int32_t drained = channel.transferHandler(channel);
+      const int32_t closed = channel.closeHandler(channel);
+      LeaveIfFailed(drained != 0 ? drained : closed);
       break;
+    }
     default:
       SetPendingResult(kNotOpen);
   }

@@ -34,10 +34,22 @@ struct TTextChannel {
   TChannelHandler closeHandler;
   char pathName[260];
   uint8_t storage[128];
-  // Writing: the file's length when it was opened (after the end-mark cut of
-  // an append); a failed write cuts the file back to it.
-  DWORD writeStart;
+  // Appending: the file that the new content replaces at the close.
+  char finalName[260];
+  // Writing: the first failed write-out's code since the open; an append
+  // that had one is given up whole at the close.
+  int32_t writeFailure;
 };
+
+// The path of the file that `target`, opened from `path`, is: a link's
+// target rather than the link, so that a file written beside it can be
+// moved over it. Empty when that path does not fit into MAX_PATH.
+std::string FinalPathOf(HANDLE target, const std::string& path);
+// Where a file is written anew before it replaces the file at finalPath:
+// the path with its last character made `$` (`#` for one that ends in `$`),
+// a name that no editor or tool takes for its own files and never longer
+// than the file's own.
+std::string ReplacementPathFor(std::string finalPath);
 
 // The runtime's standard channels; bound to the empty path at start-up.
 extern TTextChannel standardInput, standardOutput;

@@ -34,13 +34,17 @@ void LoadSnapshot(TTextChannel& channel, const std::string& readPath, TStringLis
   CheckPendingResult();
 }
 
+// The channel writes the old content and the line to a new file that its
+// close puts in the snapshot's place: after a failed write the close gives it
+// up, so the snapshot gains the whole line or nothing.
 void AppendSnapshotLine(TTextChannel& channel, const std::string& text) {
   OpenForAppending(channel);
   CheckPendingResult();
   WriteText(channel, text);
   WriteLineEnd(channel);
-  CheckPendingResult();
+  const int32_t failure = TakePendingResult();
   CloseChannel(channel);
+  if (failure != 0) SetPendingResult(failure);
   CheckPendingResult();
 }
 

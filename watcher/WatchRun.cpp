@@ -35,13 +35,17 @@ constexpr int32_t kPresetSlots = 200;
 // One run at a time on the machine: two runs from stale lists would erase
 // each other's accepted lines and restore two values under one free number.
 // The mutex lives in the global namespace, so that it holds across logon
-// sessions; one whose holder died unreleased counts as free.
+// sessions; one whose holder died unreleased counts as free. Any program may
+// make an object of that name first, so the run never waits in silence: a
+// lock not had within a minute, or not to be had at all, ends it with a box
+// that says so.
 class MachineLock {
  public:
-  MachineLock() : mutex(CreateMutexA(nullptr, FALSE, "Global\\KeyVigil")) {
-    if (mutex == nullptr) RaisePlatformFailure();
-    const DWORD waited = WaitForSingleObject(mutex, INFINITE);
-    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) RaisePlatformFailure();
+  MachineLock() : mutex(CreateMutexA(nullptr, FALSE, kLockName)) {
+    const DWORD waited = mutex == nullptr ? WAIT_FAILED : WaitForSingleObject(mutex, kWaitMs);
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) return;
+    if (mutex != nullptr) CloseHandle(mutex);
+    Raise(new EInOutError(SLockHeld, {kLockName}));
   }
   MachineLock(const MachineLock&) = delete;
   MachineLock& operator=(const MachineLock&) = delete;
@@ -51,14 +55,8 @@ class MachineLock {
   }
 
  private:
-  // Reported as a file failure is: the platform's code in the error box.
-  [[noreturn]] void RaisePlatformFailure() {
-    const DWORD code = GetLastError();
-    if (mutex != nullptr) CloseHandle(mutex);
-    SetPendingResult(static_cast<int32_t>(code != 0 ? code : ERROR_INVALID_HANDLE));
-    CheckPendingResult();
-    __builtin_unreachable();
-  }
+  static constexpr char kLockName[] = "Global\\KeyVigil";
+  static constexpr DWORD kWaitMs = 60000;
 
   HANDLE mutex;
 };

@@ -127,18 +127,20 @@ bool IsValidName(std::string_view name) {
 }
 
 // Windows finds a file below a drive whatever the case of its name; the host
-// file system does not, so a name that is not there as written is looked for
-// in its folder. A name found nowhere stays as written, so a new file keeps
-// the case it was created with.
+// file system does not. Of several names that differ in letter case only,
+// every spelling finds the same one, the first in byte order, so that loads,
+// appends and rewrites all use one file. A name found nowhere stays as
+// written, so a new file keeps the case it was created with.
 std::string MatchingEntry(const std::string& folder, const std::string& name) {
-  struct stat status;
-  if (lstat((folder + "/" + name).c_str(), &status) == 0) return name;
   std::unique_ptr<DIR, int (*)(DIR*)> listing(opendir(folder.c_str()), closedir);
   if (!listing) return name;
+  std::string found;
   while (const dirent* entry = readdir(listing.get())) {
-    if (SameNameIgnoringCase(entry->d_name, name)) return entry->d_name;
+    if (SameNameIgnoringCase(entry->d_name, name) && (found.empty() || entry->d_name < found)) {
+      found = entry->d_name;
+    }
   }
-  return name;
+  return found.empty() ? name : found;
 }
 
 // Splits what follows "X:" into names, dropping "." and resolving ".." as
@@ -148,9 +150,11 @@ bool SplitBelowDrive(std::string_view rest, std::vector<std::string>& names) {
   while (start <= rest.size()) {
     size_t end = rest.find_first_of("\\/", start);
     if (end == std::string_view::npos) end = rest.size();
-    const std::string_view name = rest.substr(start, end - start);
+    std::string_view name = rest.substr(start, end - start);
     start = end + 1;
-    if (name.empty() || name == ".") continue;
+    // Windows drops a name's trailing dots and blanks: "a.dat. " is "a.dat".
+    if (name != "..") name = name.substr(0, name.find_last_not_of(". ") + 1);
+    if (name.empty()) continue;
     if (name == "..") {
       if (!names.empty()) names.pop_back();
       continue;
@@ -311,15 +315,6 @@ DWORD RemovalRefusal(const std::string& hostPath, DWORD heldCode) {
   const Descriptor fd(unixSyscalls.open(
       hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW, 0));
   return fd.get() >= 0 && HeldByAnother(fd.get(), RefusesDeleters) ? heldCode : ERROR_SUCCESS;
-}
-
-// Linux users link a snapshot to a file kept elsewhere: replacing it
-// replaces the file the link names and keeps the link.
-std::string FollowLink(const std::string& hostPath) {
-  struct stat status;
-  if (lstat(hostPath.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return hostPath;
-  const std::unique_ptr<char, void (*)(void*)> target(realpath(hostPath.c_str(), nullptr), free);
-  return target ? std::string(target.get()) : hostPath;
 }
 
 // --- Opening ---------------------------------------------------------------
@@ -532,7 +527,6 @@ BOOL MoveFileExA(LPCSTR existing, LPCSTR replacement, DWORD flags) {
   }
   std::string from, to;
   if (!ResolvePath(existing, from) || !ResolvePath(replacement, to)) return FALSE;
-  to = FollowLink(to);
   struct stat status;
   if (lstat(from.c_str(), &status) != 0) return FailForPath(errno, from);
   if ((flags & MOVEFILE_REPLACE_EXISTING) == 0 && lstat(to.c_str(), &status) == 0) {
@@ -554,4 +548,30 @@ BOOL DeleteFileA(LPCSTR fileName) {
   if (const DWORD refusal = RemovalRefusal(hostPath, ERROR_SHARING_VIOLATION)) return Fail(refusal);
   if (unixSyscalls.unlink(hostPath.c_str()) != 0) return FailForPath(errno, hostPath);
   return TRUE;
+}
+
+// A drive path for a file below a drive folder of the machine root, else the
+// host path: the file itself, not a link to it.
+DWORD GetFinalPathNameByHandleA(HANDLE file, LPSTR path, DWORD size, DWORD) {
+  const int fd = DescriptorOf(file);
+  if (fd < 0) return 0;
+  char hostPath[4096];
+  const ssize_t length = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), hostPath,
+                                  sizeof hostPath - 1);
+  if (length <= 0) return FailWithErrno();
+  std::string finalPath(hostPath, static_cast<size_t>(length));
+  const std::unique_ptr<char, void (*)(void*)> root(realpath(MachineRoot().c_str(), nullptr), free);
+  const std::string drives = root ? std::string(root.get()) + "/drive_" : "";
+  if (!drives.empty() && finalPath.starts_with(drives) && finalPath.size() > drives.size() &&
+      (finalPath.size() == drives.size() + 1 || finalPath[drives.size() + 1] == '/')) {
+    std::string rest = finalPath.substr(drives.size() + 1);
+    for (char& c : rest) {
+      if (c == '/') c = '\\';
+    }
+    finalPath = std::string(1, static_cast<char>(std::toupper(finalPath[drives.size()]))) + ":" +
+                (rest.empty() ? "\\" : rest);
+  }
+  if (finalPath.size() >= size) return static_cast<DWORD>(finalPath.size() + 1);
+  std::memcpy(path, finalPath.c_str(), finalPath.size() + 1);
+  return static_cast<DWORD>(finalPath.size());
 }

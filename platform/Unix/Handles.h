@@ -9,3 +9,6 @@ HANDLE RegisterHandle(int fd, bool reads, bool writes);
 // The descriptor behind an open handle; -1 and ERROR_INVALID_HANDLE for any
 // other value.
 int DescriptorOf(HANDLE handle);
+// Whether a lock file may be trusted: a regular file of the effective user
+// or root, made private (0600) when it is the user's own.
+bool IsOwnLockFile(int fd);

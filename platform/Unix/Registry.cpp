@@ -16,6 +16,7 @@
 #include <memory>
 #include <set>
 
+#include "Handles.h"
 #include "Hive.h"
 #include "MachineRoot.h"
 #include "Syscalls.h"
@@ -157,15 +158,19 @@ LONG WriteWhole(const std::string& path, const std::string& text) {
   return ERROR_SUCCESS;
 }
 
-// The writers' lock on a hive, <hive>.lock, never through a link. A writer
-// that another process keeps waiting for 10 seconds gives up.
+// The writers' lock on a hive, <hive>.lock, never through a link and never
+// one that another user could hold. A writer that another process keeps
+// waiting for 10 seconds gives up.
 class WriterLock {
  public:
   explicit WriterLock(const std::string& hivePath)
-      : fd(open((hivePath + ".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644)) {
+      : fd(open((hivePath + ".lock").c_str(),
+                O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600)) {
     using std::chrono::steady_clock;
     const steady_clock::time_point deadline = steady_clock::now() + std::chrono::seconds(10);
-    status = fd < 0 ? ERROR_CANTWRITE : ERROR_SUCCESS;
+    status = fd < 0                 ? ERROR_CANTWRITE
+             : !IsOwnLockFile(fd) ? ERROR_LOCK_VIOLATION
+                                  : ERROR_SUCCESS;
     while (status == ERROR_SUCCESS && flock(fd, LOCK_EX | LOCK_NB) != 0) {
       if (errno != EWOULDBLOCK || steady_clock::now() > deadline) {
         status = ERROR_LOCK_VIOLATION;

@@ -182,6 +182,8 @@ typedef LONG (*LPTOP_LEVEL_EXCEPTION_FILTER)(EXCEPTION_POINTERS*);
 #define FILE_TYPE_PIPE 0x0003
 #define MOVEFILE_REPLACE_EXISTING 0x00000001
 #define MOVEFILE_WRITE_THROUGH 0x00000008
+#define FILE_NAME_NORMALIZED 0x0
+#define VOLUME_NAME_DOS 0x0
 
 // Message boxes.
 #define MB_OK 0x00000000L
@@ -275,6 +277,7 @@ DWORD GetFileType(HANDLE file);
 BOOL FlushFileBuffers(HANDLE file);
 BOOL MoveFileExA(LPCSTR existing, LPCSTR replacement, DWORD flags);
 BOOL DeleteFileA(LPCSTR fileName);
+DWORD GetFinalPathNameByHandleA(HANDLE file, LPSTR path, DWORD size, DWORD flags);
 DWORD GetLastError();
 void SetLastError(DWORD code);
 

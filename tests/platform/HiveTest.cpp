@@ -128,6 +128,8 @@ TEST_F(HiveFile, OnlyWhoMayReplaceTheHiveWritesItAndAFailedWriteTouchesNoFile) {
       {"a link as the lock", [&] { fs::create_symlink(other, lock); }, ERROR_CANTWRITE, 0},
       {"a lock kept", [&] { flock(open(lock.c_str(), O_RDWR | O_CREAT, 0644), LOCK_EX); },
        ERROR_LOCK_VIOLATION, 0},
+      {"another user's lock", [&] { close(open(lock.c_str(), O_CREAT, 0)), chown(lock.c_str(), 1, 1); },
+       ERROR_LOCK_VIOLATION, 0},
       {"a linked .new", [&] { fs::create_symlink(other, HivePath() += ".new"); }, ERROR_SUCCESS, 0},
       {"a user, root's folder", [=] { chmod(folder, 0755); }, ERROR_ACCESS_DENIED, 65534},
       {"a user with the rights", [=] { chmod(folder, 0777); }, ERROR_SUCCESS, 65534}};

@@ -4,6 +4,7 @@
 #include <string>
 #include <tuple>
 
+#include "../support/ScratchMachine.h"
 #include "Win32.h"
 
 namespace {
@@ -39,6 +40,21 @@ TEST(SystemPlatform, TheCommandLineSplitsBackIntoTheArguments) {
   for (int c; probe && (c = fgetc(probe.get())) != EOF;) seen += static_cast<char>(c);
   EXPECT_EQ(seen,
             "5\n[C:\\My Files\\s.dat]\n[a\tb]\n[\xE4\xF6\xFC]\n[" + z4096 + "]\n[" + z904 + "]\n");
+}
+#endif
+
+#ifndef _WIN32
+// The run-at-a-time lock's wait ends when its time is up; a release frees it.
+TEST(SystemPlatform, AWaitForAMutexHeldElsewhereEndsWhenItsTimeIsUp) {
+  ScratchMachine machine;
+  const HANDLE holder = CreateMutexA(nullptr, FALSE, "Global\\Test");
+  const HANDLE waiter = CreateMutexA(nullptr, FALSE, "Global\\Test");
+  ASSERT_EQ(WaitForSingleObject(holder, 0), DWORD{WAIT_OBJECT_0});
+  EXPECT_EQ(WaitForSingleObject(waiter, 50), DWORD{WAIT_TIMEOUT});
+  EXPECT_TRUE(ReleaseMutex(holder));
+  EXPECT_EQ(WaitForSingleObject(waiter, 50), DWORD{WAIT_OBJECT_0});
+  CloseHandle(holder);
+  CloseHandle(waiter);
 }
 #endif
 

@@ -30,7 +30,7 @@ readonly ERROR_CAPTION='Anwendungsfehler'
 artifacts=$PWD/tests/artifacts
 
 build() {
-  { cmake --preset win64 && cmake --build --preset win64 -j2 --target keyvigil robot language_file &&
+  { cmake --preset win64 && cmake --build --preset win64 -j2 --target keyvigil robot squatter language_file &&
     cmake --preset win32 && cmake --build --preset win32 -j2; } >"$artifacts/build.log" 2>&1 ||
     { cat "$artifacts/build.log"; return 1; }
 }
@@ -51,7 +51,8 @@ start_machine() {
   # Without a window manager a managed box waits before it takes its answer.
   "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
   drive_c=$WINEPREFIX/drive_c
-  cp build/win64/KeyVigil.exe build/win64/tests/wine/robot.exe "$drive_c/"
+  cp build/win64/KeyVigil.exe build/win64/tests/wine/robot.exe build/win64/tests/wine/squatter.exe \
+    "$drive_c/"
   cp build/win32/KeyVigil.exe "$drive_c/KeyVigil32.exe"
 }
 
@@ -386,7 +387,7 @@ scenario_full_disk() {
   answer_box "$ERROR_CAPTION" ok "$(error_text EWriteError 'Stream-Write-Fehler.')"
   expect_exit 1
   cmp -s "$work/page.dat" "$disk/KeyVigil.dat" || fail "the rewrite changed T:\\KeyVigil.dat"
-  [[ ! -e $disk/KeyVigil.da~ ]] || fail "the rewrite left T:\\KeyVigil.da~"
+  [[ ! -e $disk/KeyVigil.da\$ ]] || fail "the rewrite left T:\\KeyVigil.da\$"
 
   rm "$disk/filler"
   set_value "$RUN" Updater 'C:\u.exe'
@@ -420,6 +421,47 @@ scenario_one_run_at_a_time() {
   program=$second
   expect_exit 0
   expect_lines KeyVigil.dat 'C:\u.exe'
+}
+
+# Another program holding the lock's name keeps no run waiting in silence:
+# a mutex held longer than the run's minute, and an event of that name, each
+# end the run with the box that says so, before anything is asked.
+scenario_lock_squatted() {
+  local kind squatter
+  set_value "$RUN" Updater 'C:\u.exe'
+  for kind in event mutex; do
+    "$WINE" 'C:\squatter.exe' "$kind" 'Global\KeyVigil' 90 >>"$work/program.log" 2>&1 &
+    squatter=$!
+    sleep 2
+    box_timeout_ms=75000
+    start_program "$WINE" 'C:\KeyVigil.exe'
+    answer_box "$ERROR_CAPTION" ok "$(error_text EInOutError \
+      "Ein anderer KeyVigil-Lauf oder ein anderes Programm hält die Sperre 'Global\KeyVigil'.")"
+    expect_exit 1
+    kill "$squatter" 2>/dev/null
+    wait "$squatter" 2>/dev/null
+  done
+  expect_no_file KeyVigil.dat
+}
+
+# The rewrite's new files never take the names editors give their backups:
+# the backups beside both snapshots outlive a rewrite of each.
+scenario_rewrite_names() {
+  write_snapshot KeyVigil.dat 'C:\gone.exe'
+  write_snapshot KeyVigil.dat2 'C:\gone2.exe'
+  write_snapshot KeyVigil.dat~ 'backup 1'
+  write_snapshot KeyVigil.dat2~ 'backup 2'
+  start_program "$WINE" 'C:\KeyVigil.exe'
+  answer_box "$PROMPT_CAPTION" no "$(removed_prompt "$RUN_LINE" 'C:\gone.exe')"
+  answer_box "$PROMPT_CAPTION" no "$(removed_prompt "$SERVICES_LINE" 'C:\gone2.exe')"
+  expect_exit 0
+  expect_lines KeyVigil.dat
+  expect_lines KeyVigil.dat2
+  expect_lines KeyVigil.dat~ 'backup 1'
+  expect_lines KeyVigil.dat2~ 'backup 2'
+  expect_no_file 'KeyVigil.da$'
+  expect_no_file 'KeyVigil.dat$'
+  rm -f "$drive_c"/KeyVigil.dat~ "$drive_c"/KeyVigil.dat2~
 }
 
 # Values the ANSI functions cannot carry exactly: a Cyrillic name (read as "?????"), a full-width look-alike of an
@@ -551,8 +593,8 @@ main() {
   passed=0 failed=0 skipped=0
   local scenario
   for scenario in ${E2E_SCENARIOS:-first_run added_kept added_removed vanished changed arguments \
-    snapshot_blocked dword_value language_file full_disk one_run_at_a_time beyond_the_code_page \
-    device_names snapshot_read_only snapshot_held win32_under_qemu}; do
+    snapshot_blocked dword_value language_file full_disk one_run_at_a_time lock_squatted \
+    rewrite_names beyond_the_code_page device_names snapshot_read_only snapshot_held win32_under_qemu}; do
     run_scenario "$scenario"
   done
   ((update_docs)) && copy_docs_pictures
