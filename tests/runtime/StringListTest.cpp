@@ -88,8 +88,9 @@ TEST(StringList, CompareIgnoringCaseIgnoresLetterCaseAndNothingElse) {
 }
 
 // Windows-1252 as a German Windows gives its capitals: each run of small
-// letters from `small` to `last` has its capitals from `capital` on. The
-// locale's comparison alone also holds '^' and 0x88 equal under Wine.
+// letters from `small` to `last` has its capitals from `capital` on. Under
+// Wine the locale's comparison alone also holds '^' and 0x88 equal, and a
+// zero byte and a soft hyphen.
 TEST(StringList, OfAllPairsOfBytesOnlyTheCasePairsMatch) {
   struct CaseRun {
     int small, last, capital;
