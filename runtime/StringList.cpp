@@ -1,6 +1,7 @@
 #include "StringList.h"
 
 #include <algorithm>
+#include <array>
 
 #include "Exceptions.h"
 #include "MessageIds.h"
@@ -16,17 +17,34 @@ int CompareSpans(const char* a, size_t aLength, const char* b, size_t bLength) {
 
 }  // namespace
 
+// The capitals come from the system's own mapping of the code page, asked
+// once per byte rather than once per comparison.
+char CapitalOf(char c) {
+  static const std::array<char, 256> capitals = [] {
+    std::array<char, 256> table;
+    for (size_t byte = 0; byte < table.size(); ++byte) {
+      table[byte] = static_cast<char>(byte);
+      CharUpperBuffA(&table[byte], 1);
+    }
+    return table;
+  }();
+  return capitals[static_cast<unsigned char>(c)];
+}
+
 // The locale's comparison also calls texts equal that differ in more than
-// letter case: it skips a soft hyphen and takes the sharp s for "ss", so another
-// file's path could pass for an accepted one. Texts match only when each
-// character matches its counterpart on its own; that check runs only on
-// what the whole comparison already calls equal, so the scan stays cheap.
+// letter case: it skips a soft hyphen, takes the sharp s for "ss", and under
+// Wine holds '^' and the modifier circumflex equal even one by one, so
+// another file's path could pass for an accepted one. Texts match only when
+// each byte has its counterpart's capital; that check runs only on what the
+// whole comparison already calls equal, so the scan stays cheap.
 int CompareIgnoringCase(const std::string& a, const std::string& b) {
   const int order = CompareSpans(a.data(), a.size(), b.data(), b.size());
   if (order != 0) return order;
   if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (const int character = CompareSpans(&a[i], 1, &b[i], 1)) return character;
+    const unsigned char x = CapitalOf(a[i]);
+    const unsigned char y = CapitalOf(b[i]);
+    if (x != y) return x < y ? -1 : 1;
   }
   return 0;
 }

@@ -18,8 +18,13 @@ class TPersistent {
   virtual ~TPersistent() = default;
 };
 
+// The byte's capital by the system's mapping of the ANSI code page; a byte
+// that is no small letter is its own capital.
+char CapitalOf(char c);
+
 // Three-way comparison ignoring letter case by the user's locale: -1, 0, +1,
-// or -2 when the platform reports a failure. Only 0 means equal.
+// or -2 when the platform reports a failure. Only 0 means equal: the same
+// length, and each byte the same as its counterpart up to letter case.
 int CompareIgnoringCase(const std::string& a, const std::string& b);
 
 // The algorithms that work on all entries, written once over the two

@@ -1,6 +1,7 @@
 #include "ChangeCheck.h"
 
 #include "Exceptions.h"
+#include "MatchIndex.h"
 #include "Messages.h"
 #include "Registry.h"
 #include "Snapshot.h"
@@ -49,6 +50,7 @@ void RemoveAsked(TRegistry& registry, const std::string& name) {
 // Each value's data is read once: what the user accepts is what the prompt
 // showed, even when another program changes the value while it is open.
 void CheckAdded(const WatchPass& pass) {
+  MatchIndex accepted(pass.snapshot);
   for (int32_t position = 0; position < pass.values.EntryCount(); ++position) {
     const std::string name = pass.values.EntryAt(position);
     const ValueText value = pass.registry.ReadValueText(name);
@@ -56,7 +58,7 @@ void CheckAdded(const WatchPass& pass) {
       pass.uncarried.Note(value.problem, name);
       continue;
     }
-    if (pass.snapshot.FindEntry(value.text) >= 0) continue;
+    if (accepted.HasMatch(value.text)) continue;
     const int answer = Ask(AddedPromptText(pass.keyLine, name, value.text));
     if (answer == IDYES) {
       RemoveAsked(pass.registry, name);
@@ -76,10 +78,11 @@ void CheckRemoved(const WatchPass& pass) {
     if (!value.Carried()) pass.uncarried.Note(value.problem, name);
     pass.values.ReplaceEntry(position, value.text);
   }
+  MatchIndex present(pass.values);
   int32_t position = 0;
   while (position < pass.snapshot.EntryCount()) {
     const std::string line = pass.snapshot.EntryAt(position);
-    if (pass.values.FindEntry(line) >= 0) {
+    if (present.HasMatch(line)) {
       ++position;
       continue;
     }

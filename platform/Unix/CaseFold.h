@@ -13,6 +13,16 @@ inline unsigned char FoldCase(unsigned char c) {
   return c;
 }
 
+// The capital of each small letter, as a German Windows maps the code page:
+// the sharp s, the micro sign, the ordinals and the florin have none.
+inline unsigned char UpperCase(unsigned char c) {
+  if (c >= 'a' && c <= 'z') return c - ('a' - 'A');
+  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 0x20;
+  if (c == 0x9A || c == 0x9C || c == 0x9E) return c - 0x10;
+  if (c == 0xFF) return 0x9F;
+  return c;
+}
+
 inline std::string FoldedCopy(std::string_view text) {
   std::string folded(text);
   for (char& c : folded) c = static_cast<char>(FoldCase(static_cast<unsigned char>(c)));

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "CaseFold.h"
 #include "StringResources.h"
 #include "Win32.h"
 
@@ -19,4 +20,12 @@ int LoadStringA(HINSTANCE, UINT id, LPSTR buffer, int bufferMax) {
   memcpy(buffer, found->text, length);
   buffer[length] = 0;
   return static_cast<int>(length);
+}
+
+DWORD CharUpperBuffA(LPSTR text, DWORD length) {
+  if (!text) return 0;
+  for (DWORD i = 0; i < length; ++i) {
+    text[i] = static_cast<char>(UpperCase(static_cast<unsigned char>(text[i])));
+  }
+  return length;
 }

@@ -311,5 +311,6 @@ LPTOP_LEVEL_EXCEPTION_FILTER SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_F
 // user32
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 int LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax);
+DWORD CharUpperBuffA(LPSTR text, DWORD length);
 int GetSystemMetrics(int index);
 int GetKeyboardType(int typeFlag);

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <set>
+
 #include "../support/Failures.h"
 #include "Exceptions.h"
 #include "StringList.h"
@@ -79,6 +82,36 @@ TEST(StringList, CompareIgnoringCaseIgnoresLetterCaseAndNothingElse) {
     EXPECT_EQ(CompareIgnoringCase(a, b) == 0, equal) << a << " / " << b;
     EXPECT_EQ(CompareIgnoringCase(b, a) == 0, equal) << b << " / " << a;
   }
+}
+
+// Windows-1252 as a German Windows gives its capitals: each run of small
+// letters from `small` to `last` has its capitals from `capital` on. Under
+// Wine the locale's comparison alone also holds '^' and 0x88 equal, and a
+// zero byte and a soft hyphen.
+TEST(StringList, OfAllPairsOfBytesOnlyTheCasePairsMatch) {
+  struct CaseRun {
+    int small, last, capital;
+  };
+  const CaseRun runs[] = {{'a', 'z', 'A'},     {0xE0, 0xF6, 0xC0}, {0xF8, 0xFE, 0xD8},
+                          {0x9A, 0x9A, 0x8A}, {0x9C, 0x9C, 0x8C}, {0x9E, 0x9E, 0x8E},
+                          {0xFF, 0xFF, 0x9F}};
+  std::set<std::pair<int, int>> casePairs;
+  for (const CaseRun& run : runs) {
+    for (int small = run.small; small <= run.last; ++small) {
+      casePairs.insert({small, run.capital + small - run.small});
+      casePairs.insert({run.capital + small - run.small, small});
+    }
+  }
+  std::string wrong;
+  for (int a = 0; a < 256; ++a) {
+    for (int b = 0; b < 256; ++b) {
+      const bool match = CompareIgnoringCase(std::string(1, a), std::string(1, b)) == 0;
+      char pair[8];
+      snprintf(pair, sizeof pair, "%02X/%02X ", a, b);
+      if (match != (a == b || casePairs.count({a, b}))) wrong += pair;
+    }
+  }
+  EXPECT_EQ(wrong, "");
 }
 
 }  // namespace

@@ -18,18 +18,21 @@ const char kRunKeyNotOpened[] =
 using WatchRun = WatchRunFixture;
 
 // An accepted value (in any letter case) is not asked about; each new one
-// is, each answer takes effect at once, and the next run asks nothing.
+// is, each answer takes effect at once (data answered No is accepted for
+// the rest of the pass too), and the next run asks nothing.
 TEST_F(WatchRun, NewValuesAreAskedForAndEachAnswerApplied) {
   WriteRun({{"Known", "C:\\Known.exe"},
             {"Keep", "C:\\keep.exe"},
             {"Drop", "C:\\drop.exe"},
+            {"Again", "C:\\KEEP.exe"},
             {"", "C:\\default.exe"}});
   WriteSnapshot("c:\\KNOWN.EXE\r\n");
   Run({Added("Keep", "C:\\keep.exe", "n"), Added("Drop", "C:\\drop.exe", "J"),
        Added("", "C:\\default.exe", "no")},
       0);
   EXPECT_EQ(Snapshot(), "c:\\KNOWN.EXE\r\nC:\\keep.exe\r\nC:\\default.exe\r\n");
-  EXPECT_EQ(ValuesOf(), "Known=C:\\Known.exe;Keep=C:\\keep.exe;=C:\\default.exe;");
+  EXPECT_EQ(ValuesOf(),
+            "Known=C:\\Known.exe;Keep=C:\\keep.exe;Again=C:\\KEEP.exe;=C:\\default.exe;");
   Run({}, 0);
 }
 

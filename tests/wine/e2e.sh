@@ -486,6 +486,20 @@ scenario_beyond_the_code_page() {
     '"Ｔool"="C:\\lookalike.exe"' '"Daten"="C:\\абвг.exe"' '"Neu"="C:\\neu.exe"'
 }
 
+# Only letter case is ignored: Wine's comparison alone holds the modifier
+# circumflex (0x88) equal to '^', and the value passed for the accepted line.
+scenario_case_only() {
+  set_value "$RUN" Accepted 'C:\TOOLS\A^B.EXE'
+  set_value "$RUN" Tool 'C:\Tools\aˆb.exe'
+  write_snapshot KeyVigil.dat 'C:\Tools\a^b.exe'
+  write_snapshot KeyVigil.dat2
+  start_program "$WINE" 'C:\KeyVigil.exe'
+  answer_box "$PROMPT_CAPTION" yes "$(added_prompt "$RUN_LINE" Tool 'C:\Tools\aˆb.exe')"
+  expect_exit 0
+  expect_lines KeyVigil.dat 'C:\Tools\a^b.exe'
+  expect_values "$RUN" '"Accepted"="C:\\TOOLS\\A^B.EXE"'
+}
+
 # A device as the snapshot, in any folder, in any case, or only in pass 2
 # (the argument followed by "2"): the error box at once, where COM1 (a
 # terminal here) would wait for ever on the read and NUL would swallow every
@@ -594,7 +608,7 @@ main() {
   local scenario
   for scenario in ${E2E_SCENARIOS:-first_run added_kept added_removed vanished changed arguments \
     snapshot_blocked dword_value language_file full_disk one_run_at_a_time lock_squatted \
-    rewrite_names beyond_the_code_page device_names snapshot_read_only snapshot_held win32_under_qemu}; do
+    rewrite_names beyond_the_code_page case_only device_names snapshot_read_only snapshot_held win32_under_qemu}; do
     run_scenario "$scenario"
   done
   ((update_docs)) && copy_docs_pictures
