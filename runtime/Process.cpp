@@ -141,7 +141,7 @@ void ShutDownModules() {
 void ShowRuntimeError() {
   char text[kRuntimeErrorTextSize];
   ComposeRuntimeErrorText(runtimeError.number, runtimeError.address, text);
-  MessageBoxA(nullptr, text, "Error", MB_OK);
+  if (BoxesCanBeShown()) MessageBoxA(nullptr, text, "Error", MB_OK);
   runtimeError.pending = false;
 }
 
@@ -150,7 +150,7 @@ void ShowErrorBox(const char* className, Exception* object, const void* faultAdd
   char caption[64];
   ComposeErrorText(className, object, faultAddress, text, sizeof(text));
   LoadMessageInto(SExceptionBoxCaption, caption, sizeof(caption));
-  MessageBoxA(nullptr, text, caption, MB_OK | MB_ICONERROR | MB_TASKMODAL);
+  if (BoxesCanBeShown()) MessageBoxA(nullptr, text, caption, MB_OK | MB_ICONERROR | MB_TASKMODAL);
 }
 
 void ReportUnhandled(const char* className, Exception* object, const void* faultAddress) {
@@ -218,6 +218,13 @@ void LoadLanguageFile() {
 }
 
 }  // namespace
+
+bool BoxesCanBeShown() {
+  USEROBJECTFLAGS flags{};
+  return GetUserObjectInformationA(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof(flags),
+                                   nullptr) &&
+         (flags.dwFlags & WSF_VISIBLE) != 0;
+}
 
 void StartRuntime() {
   GetModuleHandleA(nullptr);

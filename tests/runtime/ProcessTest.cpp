@@ -134,7 +134,7 @@ TEST_F(Process, CtrlCAtAnyMomentIsReported) {
 // from the first of LC_ALL, LC_CTYPE and LANG that is set and not empty.
 TEST_F(Process, TheTerminalGetsItsCharacterSet) {
   WriteRun({{"Upd\344ter\200\201", "C:\\u.exe"}});
-  const Box added = Added("Upd\344ter\200\201", "C:\\u.exe", "");
+  const Box added = Added("Upd\344ter\\x80\\x81", "C:\\u.exe", "");
   const std::string asIs = "\n" + added.caption + "\n\n" + added.text + "\n[J]a/[N]ein? ";
   std::string utf8 = asIs;  // the three letters beyond ASCII that it shows
   for (const auto& [from, to] :
