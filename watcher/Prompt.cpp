@@ -6,10 +6,40 @@
 #include "Messages.h"
 #include "Process.h"
 #include "Template.h"
+#include "Win32.h"
 
 namespace {
 
-bool IsControl(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
+// In the end box each of up to ten names gets a few lines only.
+constexpr size_t kListedNameLimit = 40;
+constexpr size_t kListedNamePart = 15;
+
+const char kHex[] = "0123456789ABCDEF";
+
+bool IsControl(char16_t unit) { return unit < 0x20 || unit == 0x7F; }
+
+// \xNN for a control character, \uXXXX for one the code page lacks.
+std::string Escaped(char16_t unit, char form, int digits) {
+  std::string escaped = {'\\', form};
+  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) escaped += kHex[(unit >> shift) & 0xF];
+  return escaped;
+}
+
+std::string ShownUnit(char byte) {
+  const auto unit = static_cast<unsigned char>(byte);
+  return IsControl(unit) ? Escaped(unit, 'x', 2) : std::string(1, byte);
+}
+
+std::string ShownUnit(WCHAR unit) {
+  if (IsControl(unit)) return Escaped(unit, 'x', 2);
+  char byte = 0;
+  BOOL lossy = FALSE;
+  if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, &unit, 1, &byte, 1, nullptr, &lossy) != 1 ||
+      lossy) {
+    return Escaped(unit, 'u', 4);
+  }
+  return std::string(1, byte);
+}
 
 // The escaped and broken text, with where each of the value's characters
 // starts in it (a line break belongs to the character after it), so that
@@ -19,35 +49,31 @@ struct Pieces {
   std::vector<size_t> starts;
 };
 
-Pieces EscapedAndBroken(std::string_view value) {
-  static const char kHex[] = "0123456789ABCDEF";
+template <typename Text>
+Pieces EscapedAndBroken(const Text& value) {
   Pieces pieces;
   pieces.starts.reserve(value.size());
   size_t run = 0;
-  for (const unsigned char byte : value) {
-    const size_t width = IsControl(byte) ? 4 : 1;
+  for (const auto unit : value) {
+    const std::string piece = ShownUnit(unit);
     pieces.starts.push_back(pieces.text.size());
-    if (byte == ' ') {
+    if (piece == " ") {
       run = 0;
-    } else if ((run += width) > kShownRunWidth) {
+    } else if ((run += piece.size()) > kShownRunWidth) {
       pieces.text += '\r';
-      run = width;
+      run = piece.size();
     }
-    if (width == 1) {
-      pieces.text += static_cast<char>(byte);
-    } else {
-      pieces.text += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]};
-    }
+    pieces.text += piece;
   }
   return pieces;
 }
 
-std::string Shortened(const Pieces& pieces, size_t fullLength) {
+std::string Shortened(const Pieces& pieces, size_t fullLength, size_t partLength) {
   const std::vector<size_t>& starts = pieces.starts;
   size_t headEnd = 0;
-  for (size_t i = 1; i < starts.size() && starts[i] <= kShownPartLength; ++i) headEnd = starts[i];
+  for (size_t i = 1; i < starts.size() && starts[i] <= partLength; ++i) headEnd = starts[i];
   size_t tailStart = pieces.text.size();
-  for (size_t i = starts.size(); i-- > 0 && pieces.text.size() - starts[i] <= kShownPartLength;)
+  for (size_t i = starts.size(); i-- > 0 && pieces.text.size() - starts[i] <= partLength;)
     tailStart = starts[i];
   if (pieces.text[tailStart] == '\r') ++tailStart;
   const std::string marker =
@@ -60,12 +86,35 @@ std::string PromptHead(const std::string& keyLine) {
          "\r\r";
 }
 
+template <typename Text>
+ShownText Shown(const Text& value, size_t limit, size_t partLength) {
+  Pieces pieces = EscapedAndBroken(value);
+  if (pieces.text.size() <= limit) return {std::move(pieces.text), true};
+  return {Shortened(pieces, value.size(), partLength), false};
+}
+
 }  // namespace
 
-ShownText ShowText(std::string_view value) {
-  Pieces pieces = EscapedAndBroken(value);
-  if (pieces.text.size() <= kShownLengthLimit) return {std::move(pieces.text), true};
-  return {Shortened(pieces, value.size()), false};
+ShownText ShowText(std::string_view value, size_t limit, size_t partLength) {
+  return Shown(value, limit, partLength);
+}
+
+ShownText ShowText(std::basic_string_view<WCHAR> value, size_t limit, size_t partLength) {
+  return Shown(value, limit, partLength);
+}
+
+std::string PassedOverText(const std::vector<PassedOver>& values) {
+  std::string text;
+  for (size_t i = 0; i < values.size() && i < kPassedOverShown; ++i) {
+    const std::string name = ShowText(values[i].name, kListedNameLimit, kListedNamePart).text;
+    text += (i ? "\r" : "") + values[i].keyLine + "\r" +
+            FillTemplate(LoadMessage(values[i].reason), {name}) + ".";
+  }
+  if (values.size() > kPassedOverShown) {
+    text += "\r" + FillTemplate(LoadMessage(SMorePassedOver),
+                                {static_cast<uint32_t>(values.size() - kPassedOverShown)});
+  }
+  return text;
 }
 
 PromptText AddedPromptText(const std::string& keyLine, const std::string& name,

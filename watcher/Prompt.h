@@ -1,8 +1,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "Win32.h"
 
 // How a value's name or data is shown in a box. A value's own text must
 // neither forge nor hide the question around it, nor push the box or its
@@ -23,7 +27,24 @@ struct ShownText {
   std::string text;
   bool whole = true;  // false when shortened
 };
-ShownText ShowText(std::string_view value);
+ShownText ShowText(std::string_view value, size_t limit = kShownLengthLimit,
+                   size_t partLength = kShownPartLength);
+// A name as the wide functions give it: a character the ANSI code page
+// cannot show is spelt out as \uXXXX.
+ShownText ShowText(std::basic_string_view<WCHAR> value, size_t limit = kShownLengthLimit,
+                   size_t partLength = kShownPartLength);
+
+// A value passed over: its key line, its name as the wide functions give it
+// (zeros kept) and the message id of the reason.
+struct PassedOver {
+  std::string keyLine;
+  std::basic_string<WCHAR> name;
+  uint16_t reason;
+};
+// The text of the box at the run's end: at most kPassedOverShown entries,
+// each the key line, then the reason naming the value; then how many more.
+constexpr size_t kPassedOverShown = 10;
+std::string PassedOverText(const std::vector<PassedOver>& values);
 
 // The change prompts; shownWhole is false when the name or data had to be
 // shortened.

@@ -89,7 +89,9 @@ TEST_F(Process, EveryAllocationMayFailWithoutLosingTheReport) {
     const std::string ending = Masked(Ending(
         *Start({}, "", FAULT_PROBE, {{"KEYVIGIL_REFUSE_FROM", std::to_string(refuseFrom)}})));
     if (!std::filesystem::exists(machine.Root() / "refused")) {
-      EXPECT_EQ(ending, ErrorBox("ERegistryException", "Ung\374ltiger Datentyp f\374r 'Count'.",
+      EXPECT_EQ(ending, ErrorBox("ERegistryException",
+                                 "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion"
+                                 "\\Run\nUng\374ltiger Datentyp f\374r 'Count'.",
                                  "fault_probe"));
       std::cout << "a whole run makes " << refuseFrom - 1 << " allocations\n";
       return;

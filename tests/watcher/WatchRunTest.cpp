@@ -84,7 +84,10 @@ TEST_F(WatchRun, AValueOfTheWrongTypeIsPassedOverAndReportedAtTheEnd) {
     WriteSnapshot("", kServicesSnapshot);
     Run({Added("New", "C:\\new.exe", "n"), Removed("C:\\accepted.exe", "j"),
          Added("Service", "C:\\s.exe", "n", kRunServicesLine),
-         ErrorBox("ERegistryException", "Ung\xFCltiger Datentyp f\xFCr 'Count'\\.")},
+         ErrorBox("ERegistryException",
+                  "HKEY_LOCAL_MACHINE\\\\Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Run" +
+                      std::string(countIn == kRun ? "" : "Services") +
+                      "\nUng\xFCltiger Datentyp f\xFCr 'Count'\\.")},
         1);
     EXPECT_EQ(Snapshot(), "C:\\accepted.exe\r\nC:\\new.exe\r\n");
     EXPECT_EQ(Snapshot(kServicesSnapshot), "C:\\s.exe\r\n");
