@@ -10,9 +10,16 @@
 
 namespace {
 
-// In the end box each of up to ten names gets a few lines only.
-constexpr size_t kListedNameLimit = 40;
-constexpr size_t kListedNamePart = 15;
+// How long a text may be shown whole, how much of either end a shortened
+// one keeps, and what stands around the note. In the box at the run's end
+// each of up to ten names gets a line or so, the note within it.
+struct Form {
+  size_t limit;
+  size_t partLength;
+  const char* aroundNote;
+};
+constexpr Form kInPrompt = {kShownLengthLimit, kShownPartLength, "\r"};
+constexpr Form kInList = {20, 8, " "};
 
 const char kHex[] = "0123456789ABCDEF";
 
@@ -68,17 +75,18 @@ Pieces EscapedAndBroken(const Text& value) {
   return pieces;
 }
 
-std::string Shortened(const Pieces& pieces, size_t fullLength, size_t partLength) {
+std::string Shortened(const Pieces& pieces, size_t fullLength, const Form& form) {
   const std::vector<size_t>& starts = pieces.starts;
   size_t headEnd = 0;
-  for (size_t i = 1; i < starts.size() && starts[i] <= partLength; ++i) headEnd = starts[i];
+  for (size_t i = 1; i < starts.size() && starts[i] <= form.partLength; ++i) headEnd = starts[i];
   size_t tailStart = pieces.text.size();
-  for (size_t i = starts.size(); i-- > 0 && pieces.text.size() - starts[i] <= partLength;)
+  for (size_t i = starts.size(); i-- > 0 && pieces.text.size() - starts[i] <= form.partLength;)
     tailStart = starts[i];
   if (pieces.text[tailStart] == '\r') ++tailStart;
   const std::string marker =
       FillTemplate(LoadMessage(SShortenedText), {static_cast<uint32_t>(fullLength)});
-  return pieces.text.substr(0, headEnd) + "\r" + marker + "\r" + pieces.text.substr(tailStart);
+  return pieces.text.substr(0, headEnd) + form.aroundNote + marker + form.aroundNote +
+         pieces.text.substr(tailStart);
 }
 
 std::string PromptHead(const std::string& keyLine) {
@@ -87,26 +95,20 @@ std::string PromptHead(const std::string& keyLine) {
 }
 
 template <typename Text>
-ShownText Shown(const Text& value, size_t limit, size_t partLength) {
+ShownText Shown(const Text& value, const Form& form) {
   Pieces pieces = EscapedAndBroken(value);
-  if (pieces.text.size() <= limit) return {std::move(pieces.text), true};
-  return {Shortened(pieces, value.size(), partLength), false};
+  if (pieces.text.size() <= form.limit) return {std::move(pieces.text), true};
+  return {Shortened(pieces, value.size(), form), false};
 }
 
 }  // namespace
 
-ShownText ShowText(std::string_view value, size_t limit, size_t partLength) {
-  return Shown(value, limit, partLength);
-}
-
-ShownText ShowText(std::basic_string_view<WCHAR> value, size_t limit, size_t partLength) {
-  return Shown(value, limit, partLength);
-}
+ShownText ShowText(std::string_view value) { return Shown(value, kInPrompt); }
 
 std::string PassedOverText(const std::vector<PassedOver>& values) {
   std::string text;
   for (size_t i = 0; i < values.size() && i < kPassedOverShown; ++i) {
-    const std::string name = ShowText(values[i].name, kListedNameLimit, kListedNamePart).text;
+    const std::string name = Shown(values[i].name, kInList).text;
     text += (i ? "\r" : "") + values[i].keyLine + "\r" +
             FillTemplate(LoadMessage(values[i].reason), {name}) + ".";
   }

@@ -27,12 +27,7 @@ struct ShownText {
   std::string text;
   bool whole = true;  // false when shortened
 };
-ShownText ShowText(std::string_view value, size_t limit = kShownLengthLimit,
-                   size_t partLength = kShownPartLength);
-// A name as the wide functions give it: a character the ANSI code page
-// cannot show is spelt out as \uXXXX.
-ShownText ShowText(std::basic_string_view<WCHAR> value, size_t limit = kShownLengthLimit,
-                   size_t partLength = kShownPartLength);
+ShownText ShowText(std::string_view value);
 
 // A value passed over: its key line, its name as the wide functions give it
 // (zeros kept) and the message id of the reason.
@@ -42,7 +37,8 @@ struct PassedOver {
   uint16_t reason;
 };
 // The text of the box at the run's end: at most kPassedOverShown entries,
-// each the key line, then the reason naming the value; then how many more.
+// each the key line, then the reason naming the value (a character the ANSI
+// code page cannot show spelt out as \uXXXX); then how many more.
 constexpr size_t kPassedOverShown = 10;
 std::string PassedOverText(const std::vector<PassedOver>& values);
 

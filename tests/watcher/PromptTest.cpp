@@ -19,9 +19,8 @@ TEST(PassedOverText, EachValueIsNamedAsTheWideFunctionsGiveIt) {
         Value(u"\u0416\u00e4\t", SInvalidRegType)},
        kRunLine + "\rWert 'Upd\\x00hidden' enth\xE4lt Zeichen, die KeyVigil nicht darstellen kann.\r" +
            kRunLine + "\rUng\xFCltiger Datentyp f\xFCr '\\u0416\xE4\\x09'."},
-      {{Value(u"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA", SInvalidRegType)},
-       kRunLine + "\rUng\xFCltiger Datentyp f\xFCr 'AAAAAAAAAAAAAAA\r(50 Zeichen, gek\xFCrzt)\r"
-                  "AAAAAAAAAAAAAAA'."},
+      {{Value(u"AAAAAAAAAAAAAAAAAAAAB", SInvalidRegType)},
+       kRunLine + "\rUng\xFCltiger Datentyp f\xFCr 'AAAAAAAA (21 Zeichen, gek\xFCrzt) AAAAAAAB'."},
       {std::vector<PassedOver>(12, Value(u"a", SInvalidRegType, "K")),
        "K\rUng\xFCltiger Datentyp f\xFCr 'a'.\rK\rUng\xFCltiger Datentyp f\xFCr 'a'.\r"
        "K\rUng\xFCltiger Datentyp f\xFCr 'a'.\rK\rUng\xFCltiger Datentyp f\xFCr 'a'.\r"
