@@ -128,8 +128,8 @@ void WatchRun() {
       if (uncarried.problem != 0 && !uncarriedKeyLine) uncarriedKeyLine = plan.keyLine;
     }
     if (uncarried.problem != 0) {
-      Raise(new ERegistryException(PassedOverText(
-          {{uncarriedKeyLine, Widened(uncarried.name), uncarried.problem}})));
+      Raise(new ERegistryException(
+          PassedOverText({{uncarriedKeyLine, Widened(uncarried.name), uncarried.problem}})));
     }
   }
   ShutDownProcess();

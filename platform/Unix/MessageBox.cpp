@@ -162,6 +162,7 @@ HWINSTA GetProcessWindowStation() { return reinterpret_cast<HWINSTA>(&terminal);
 BOOL GetUserObjectInformationA(HANDLE object, int index, PVOID info, DWORD length, LPDWORD needed) {
   if (needed) *needed = sizeof(USEROBJECTFLAGS);
   if (object != &terminal || index != UOI_FLAGS || length < sizeof(USEROBJECTFLAGS)) return FALSE;
-  *static_cast<USEROBJECTFLAGS*>(info) = {FALSE, FALSE, static_cast<DWORD>(terminal >= 0 ? WSF_VISIBLE : 0)};
+  *static_cast<USEROBJECTFLAGS*>(info) = {FALSE, FALSE,
+                                          static_cast<DWORD>(terminal >= 0 ? WSF_VISIBLE : 0)};
   return TRUE;
 }

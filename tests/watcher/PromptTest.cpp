@@ -7,7 +7,8 @@
 
 namespace {
 
-const std::string kRunLine = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const std::string kRunLine =
+    "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 PassedOver Value(std::u16string_view name, uint16_t reason, const std::string& keyLine = kRunLine) {
   return {keyLine, std::basic_string<WCHAR>(name.begin(), name.end()), reason};
@@ -17,7 +18,8 @@ TEST(PassedOverText, EachValueIsNamedAsTheWideFunctionsGiveIt) {
   const std::pair<std::vector<PassedOver>, std::string> rows[] = {
       {{Value(std::u16string_view(u"Upd\0hidden", 10), SValueNotRepresentable),
         Value(u"\u0416\u00e4\t", SInvalidRegType)},
-       kRunLine + "\rWert 'Upd\\x00hidden' enth\xE4lt Zeichen, die KeyVigil nicht darstellen kann.\r" +
+       kRunLine +
+           "\rWert 'Upd\\x00hidden' enth\xE4lt Zeichen, die KeyVigil nicht darstellen kann.\r" +
            kRunLine + "\rUng\xFCltiger Datentyp f\xFCr '\\u0416\xE4\\x09'."},
       {{Value(u"AAAAAAAAAAAAAAAAAAAAB", SInvalidRegType)},
        kRunLine + "\rUng\xFCltiger Datentyp f\xFCr 'AAAAAAAA (21 Zeichen, gek\xFCrzt) AAAAAAAB'."},

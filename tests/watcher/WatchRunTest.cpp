@@ -84,10 +84,11 @@ TEST_F(WatchRun, AValueOfTheWrongTypeIsPassedOverAndReportedAtTheEnd) {
     WriteSnapshot("", kServicesSnapshot);
     Run({Added("New", "C:\\new.exe", "n"), Removed("C:\\accepted.exe", "j"),
          Added("Service", "C:\\s.exe", "n", kRunServicesLine),
-         ErrorBox("ERegistryException",
-                  "HKEY_LOCAL_MACHINE\\\\Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Run" +
-                      std::string(countIn == kRun ? "" : "Services") +
-                      "\nUng\xFCltiger Datentyp f\xFCr 'Count'\\.")},
+         ErrorBox(
+             "ERegistryException",
+             "HKEY_LOCAL_MACHINE\\\\Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Run" +
+                 std::string(countIn == kRun ? "" : "Services") +
+                 "\nUng\xFCltiger Datentyp f\xFCr 'Count'\\.")},
         1);
     EXPECT_EQ(Snapshot(), "C:\\accepted.exe\r\nC:\\new.exe\r\n");
     EXPECT_EQ(Snapshot(kServicesSnapshot), "C:\\s.exe\r\n");
@@ -172,15 +173,17 @@ TEST_F(WatchRun, OnlyTheUserAnswersAPrompt) {
   EXPECT_EQ(Snapshot(), "C:\\keep.exe\r\nC:\\drop.exe\r\n");
 
   WriteSnapshot("");
-  TerminalSession endOfInput({"/bin/sh", "-c", "stty icanon eof ^D && exec \"$0\"", KEYVIGIL_PROGRAM},
-                             {{"KEYVIGIL_ROOT", machine.Root().string()}, {"LC_ALL", "C"}});
+  TerminalSession endOfInput(
+      {"/bin/sh", "-c", "stty icanon eof ^D && exec \"$0\"", KEYVIGIL_PROGRAM},
+      {{"KEYVIGIL_ROOT", machine.Root().string()}, {"LC_ALL", "C"}});
   Expect(endOfInput,
          {Added("Keep", "C:\\keep.exe", "n"), Added("Drop", "C:\\drop.exe", "\x04"),
           ErrorBox("ENoAnswer", "Keine Antwort auf die Frage zu 'Drop'\\.")},
          1);
   EXPECT_EQ(Snapshot(), "C:\\keep.exe\r\n");
 
-  for (const auto& [snapshot, exitCode] : {std::pair{"C:\\keep.exe\r\n", 1}, {"C:\\keep.exe\r\nC:\\drop.exe\r\n", 0}}) {
+  for (const auto& [snapshot, exitCode] :
+       {std::pair{"C:\\keep.exe\r\n", 1}, {"C:\\keep.exe\r\nC:\\drop.exe\r\n", 0}}) {
     WriteSnapshot(snapshot);
     const std::string command = "KEYVIGIL_ROOT=" + machine.Root().string() + " setsid -w " +
                                 KEYVIGIL_PROGRAM + " </dev/null >" + machine.Root().string() +

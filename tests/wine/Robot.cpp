@@ -57,7 +57,8 @@ bool WriteRectangles(HWND box, const wchar_t* path) {
   for (const auto& [name, window] : windows) {
     RECT rect;
     if (window && GetWindowRect(window, &rect))
-      fprintf(file.get(), "%s %ld %ld %ld %ld\n", name, rect.left, rect.top, rect.right, rect.bottom);
+      fprintf(file.get(), "%s %ld %ld %ld %ld\n", name, rect.left, rect.top, rect.right,
+              rect.bottom);
   }
   return true;
 }

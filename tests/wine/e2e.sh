@@ -449,6 +449,7 @@ scenario_beyond_the_code_page() {
 
 rep() { printf "%${2}s" "" | tr ' ' "$1"; }           # character, count
 words() { local i; for ((i = 0; i < $1; i++)); do printf 'abcdefghi '; done; }  # 10-character words
+escapes() { rep _ "$2" | sed "s/_/\\\\x$1/g"; }     # code, count: \xNN as shown
 readonly CUT=$'\r' # where the box's text breaks a line
 
 # expect_on_screen CAPTION: the box and each of its buttons lie within the
@@ -462,7 +463,7 @@ expect_on_screen() {
   echo >>"$artifacts/$scenario-rectangles.txt"
   awk 'NR == 1 { w = $4; h = $5; next }
        $2 < 0 || $3 < 0 || $4 > w || $5 > h { print; bad = 1 } END { exit bad }' \
-    "$drive_c/rects.txt" || fail "box $((boxes + 1)) off the screen: $(tr '\n' ';' <"$drive_c/rects.txt")"
+    "$drive_c/rects.txt" || fail "box $((boxes + 1)) off the screen: $(<"$drive_c/rects.txt")"
 }
 
 # one_value NAME DATA SHOWN_NAME SHOWN_DATA ANSWER: a run with that one new
@@ -488,21 +489,25 @@ scenario_long_and_odd_values() {
   one_value A "$(rep x 150)" A "$x80$CUT$(rep x 70)" no
   expect_lines KeyVigil.dat "$(rep x 150)"
   one_value A "$(words 15)" A "$(words 15)" no
-  one_value A "$(rep x 300)" A "$x80$CUT$x49$CUT(300 Zeichen, gekürzt)$CUT$(rep x 69)$CUT$(rep x 60)" no
+  one_value A "$(rep x 300)" A \
+    "$x80$CUT$x49$CUT(300 Zeichen, gekürzt)$CUT$(rep x 69)$CUT$(rep x 60)" no
   expect_lines KeyVigil.dat
   one_value A "$(words 30)" A "$(words 13)$CUT(300 Zeichen, gekürzt)$CUT$(words 13)" no
   expect_lines KeyVigil.dat
-  one_value A "$(rep x 1000)" A "$x80$CUT$x49$CUT(1000 Zeichen, gekürzt)$CUT$(rep x 8)$CUT$x80$CUT$(rep x 40)" yes
+  one_value A "$(rep x 1000)" A \
+    "$x80$CUT$x49$CUT(1000 Zeichen, gekürzt)$CUT$(rep x 8)$CUT$x80$CUT$(rep x 40)" yes
   expect_values "$RUN"
   one_value A "$(words 100)" A "$(words 13)$CUT(1000 Zeichen, gekürzt)$CUT$(words 13)" no
-  one_value A "$(rep x 281)" A "$x80$CUT$x49$CUT(281 Zeichen, gekürzt)$CUT$(rep x 7)$CUT$x80$CUT$(rep x 41)" no
-  one_value A "$(words 28)a" A "$(words 13)$CUT(281 Zeichen, gekürzt)${CUT}bcdefghi $(words 12)a" no
+  one_value A "$(rep x 281)" A \
+    "$x80$CUT$x49$CUT(281 Zeichen, gekürzt)$CUT$(rep x 7)$CUT$x80$CUT$(rep x 41)" no
+  one_value A "$(words 28)a" A \
+    "$(words 13)$CUT(281 Zeichen, gekürzt)${CUT}bcdefghi $(words 12)a" no
   expect_lines KeyVigil.dat
-  one_value LF "C:\\a.exe${lfs}C:\\b.exe" LF \
-    "C:\\a.exe$(rep _ 18 | sed 's/_/\\x0A/g')$CUT$(rep _ 12 | sed 's/_/\\x0A/g')$CUT(116 Zeichen, gekürzt)$CUT$(rep _ 8 | sed 's/_/\\x0A/g')$CUT$(rep _ 20 | sed 's/_/\\x0A/g')$CUT\\x0A\\x0AC:\\b.exe" no
+  one_value LF "C:\\a.exe${lfs}C:\\b.exe" LF "C:\\a.exe$(escapes 0A 18)$CUT$(escapes 0A 12)$CUT\
+(116 Zeichen, gekürzt)$CUT$(escapes 0A 8)$CUT$(escapes 0A 20)$CUT\\x0A\\x0AC:\\b.exe" no
   expect_lines KeyVigil.dat
   one_value Tabs "C:\\a.exe$(rep _ 60 | tr _ '\t')C:\\b.exe" Tabs \
-    "C:\\a.exe$(rep _ 18 | sed 's/_/\\x09/g')$CUT$(rep _ 20 | sed 's/_/\\x09/g')$CUT$(rep _ 20 | sed 's/_/\\x09/g')$CUT\\x09\\x09C:\\b.exe" no
+    "C:\\a.exe$(escapes 09 18)$CUT$(escapes 09 20)$CUT$(escapes 09 20)$CUT\\x09\\x09C:\\b.exe" no
   expect_lines KeyVigil.dat "C:\\a.exe$(rep _ 60 | tr _ '\t')C:\\b.exe"
   # The tallest box: words of twelve of the widest characters, name and data.
   one_value "$widest" "$widest" "$widest" "$widest" no
@@ -524,6 +529,18 @@ scenario_five_passed_over() {
   answer_box "$ERROR_CAPTION" ok "$(error_text ERegistryException \
     "$RUN_LINE${CUT}Ungültiger Datentyp für 'Five'.")"
   expect_exit 1
+}
+
+# With no display a box cannot be shown (MessageBoxA fails at once): that is
+# no answer, so the run ends with exit 1 and changes nothing.
+scenario_no_display() {
+  set_value "$RUN" Updater 'C:\u.exe'
+  write_snapshot KeyVigil.dat
+  write_snapshot KeyVigil.dat2
+  start_program env -u DISPLAY "$WINE" 'C:\KeyVigil.exe'
+  expect_exit 1
+  expect_lines KeyVigil.dat
+  expect_values "$RUN" '"Updater"="C:\\u.exe"'
 }
 
 # A device as the snapshot, in any folder, in any case, or only in pass 2
@@ -635,7 +652,7 @@ main() {
   for scenario in ${E2E_SCENARIOS:-first_run added_kept added_removed vanished changed arguments \
     snapshot_blocked dword_value language_file full_disk one_run_at_a_time beyond_the_code_page \
     device_names snapshot_read_only snapshot_held long_and_odd_values five_passed_over \
-    win32_under_qemu}; do
+    no_display win32_under_qemu}; do
     run_scenario "$scenario"
   done
   ((update_docs)) && copy_docs_pictures
