@@ -2,7 +2,8 @@
 // from the input. Only a hive that cannot be read may keep the pass from
 // starting, and only a missing watched key from ending (a Yes then has no key
 // to write into). A pass that ends leaves every value of the key that
-// KeyVigil carries accepted: its text is a line of the snapshot file.
+// KeyVigil carries, showed whole and can keep accepted: its text is a line of
+// the snapshot file.
 // Anything else ends the target as a crash, in the fuzzer and in the replays
 // alike.
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include "Exceptions.h"
 #include "FuzzInput.h"
 #include "FuzzMachine.h"
+#include "Prompt.h"
 #include "Registry.h"
 #include "Snapshot.h"
 #include "StringList.h"
@@ -52,14 +54,12 @@ void CheckValuesAccepted() {
   PassInput now;
   if (!now.Open()) abort();
   for (int32_t position = 0; position < now.values.EntryCount(); ++position) {
-    const ValueText value = now.registry.ReadValueText(now.values.EntryAt(position));
-    // An end mark in accepted data hides every later line of the file.
-    if (value.text.find('\x1A') != std::string::npos) return;
-  }
-  for (int32_t position = 0; position < now.values.EntryCount(); ++position) {
-    const ValueText value = now.registry.ReadValueText(now.values.EntryAt(position));
-    // Empty data and data with a line break cannot come back as one line.
-    if (value.text.empty() || value.text.find('\r') != std::string::npos) continue;
+    const std::string name = now.values.EntryAt(position);
+    const ValueText value = now.registry.ReadValueText(name);
+    // Empty data, a line break or an end mark cannot come back as one line,
+    // and what a prompt showed shortened is never accepted.
+    if (value.text.empty() || value.text.find_first_of("\r\x1A") != std::string::npos) continue;
+    if (!AddedPromptText(kKeyLine, name, value.text).shownWhole) continue;
     if (now.snapshot.FindEntry(value.text) < 0) abort();
   }
 }
