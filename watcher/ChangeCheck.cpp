@@ -72,7 +72,7 @@ void CheckRemoved(const WatchPass& pass) {
       ++position;
       continue;
     }
-    if (!AnsweredYes(RemovedPromptText(pass.keyLine, line).text, line)) {
+    if (!AnsweredYes(RemovedPromptText(pass.keyLine, line), line)) {
       pass.snapshot.RemoveEntryAt(position);
       RewriteSnapshot(pass.rewritePath, pass.snapshot);
       continue;

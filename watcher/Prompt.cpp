@@ -128,12 +128,10 @@ PromptText AddedPromptText(const std::string& keyLine, const std::string& name,
           shownName.whole && shownData.whole};
 }
 
-PromptText RemovedPromptText(const std::string& keyLine, const std::string& line) {
-  const ShownText shownLine = ShowText(line);
-  return {PromptHead(keyLine) + LoadMessage(SPromptEntryRemoved) + "\r\r" +
-              LoadMessage(SPromptWithValue) + "\r" + shownLine.text + "\r\r\r" +
-              LoadMessage(SPromptAddAgain),
-          shownLine.whole};
+std::string RemovedPromptText(const std::string& keyLine, const std::string& line) {
+  return PromptHead(keyLine) + LoadMessage(SPromptEntryRemoved) + "\r\r" +
+         LoadMessage(SPromptWithValue) + "\r" + ShowText(line).text + "\r\r\r" +
+         LoadMessage(SPromptAddAgain);
 }
 
 bool AnsweredYes(const std::string& text, const std::string& subject) {

@@ -50,7 +50,7 @@ struct PromptText {
 };
 PromptText AddedPromptText(const std::string& keyLine, const std::string& name,
                            const std::string& data);
-PromptText RemovedPromptText(const std::string& keyLine, const std::string& line);
+std::string RemovedPromptText(const std::string& keyLine, const std::string& line);
 
 // Shows a Yes/No change prompt and tells whether the answer was Yes. Any
 // result but Yes or No ends the run (ENoAnswer naming the subject), and so
