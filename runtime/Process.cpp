@@ -146,7 +146,8 @@ void ShowRuntimeError() {
 }
 
 void ShowErrorBox(const char* className, Exception* object, const void* faultAddress) {
-  char text[1024];
+  // Room for the box at the run's end, which lists up to ten values.
+  char text[4096];
   char caption[64];
   ComposeErrorText(className, object, faultAddress, text, sizeof(text));
   LoadMessageInto(SExceptionBoxCaption, caption, sizeof(caption));
