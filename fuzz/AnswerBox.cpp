@@ -22,3 +22,10 @@ int MessageBoxA(HWND, LPCSTR, LPCSTR, UINT) {
   if (nextAnswer == answers.size()) return IDNO;
   return static_cast<unsigned char>(answers[nextAnswer++]) % 2 == 0 ? IDYES : IDNO;
 }
+
+// A station where the boxes above can always be answered.
+HWINSTA GetProcessWindowStation() { return nullptr; }
+BOOL GetUserObjectInformationA(HANDLE, int, PVOID info, DWORD, LPDWORD) {
+  static_cast<USEROBJECTFLAGS*>(info)->dwFlags = WSF_VISIBLE;
+  return TRUE;
+}

@@ -2,7 +2,8 @@
 // from the input. Only a hive that cannot be read may keep the pass from
 // starting, and only a missing watched key from ending (a Yes then has no key
 // to write into). A pass that ends leaves the snapshot file and the key in
-// agreement: each value KeyVigil carries is a line, each line a value.
+// agreement: each value KeyVigil carries, showed whole and can keep is a
+// line, each line a value.
 // Anything else ends the target as a crash, in the fuzzer and in the replays
 // alike.
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include "Exceptions.h"
 #include "FuzzInput.h"
 #include "FuzzMachine.h"
+#include "Prompt.h"
 #include "Registry.h"
 #include "Snapshot.h"
 #include "StringList.h"
@@ -64,22 +66,18 @@ void CheckSnapshotMatchesKey(bool appendsShow) {
   PassInput now;
   if (!now.Open()) abort();
   TStringList data;
-  bool linesWhole = true;
   for (int32_t position = 0; position < now.values.EntryCount(); ++position) {
-    const ValueText value = now.registry.ReadValueText(now.values.EntryAt(position));
-    // An end mark in accepted data hides every later line of the file.
-    if (value.text.find('\x1A') != std::string::npos) return;
-    // Data with a line break comes back as pieces, and empty data not at all.
-    if (value.text.find('\r') != std::string::npos) {
-      linesWhole = false;
-    } else if (!value.text.empty()) {
-      data.AppendEntry(value.text);
-    }
+    const std::string name = now.values.EntryAt(position);
+    const ValueText value = now.registry.ReadValueText(name);
+    if (value.text.empty()) continue;
+    data.AppendEntry(value.text);
+    // A line break or an end mark cannot come back as one line, and what a
+    // prompt showed shortened is never accepted.
+    if (value.text.find_first_of("\r\x1A") != std::string::npos) continue;
+    if (!AddedPromptText(kKeyLine, name, value.text).shownWhole) continue;
+    if (appendsShow && now.snapshot.FindEntry(value.text) < 0) abort();
   }
-  for (int32_t position = 0; appendsShow && position < data.EntryCount(); ++position) {
-    if (now.snapshot.FindEntry(data.EntryAt(position)) < 0) abort();
-  }
-  for (int32_t position = 0; linesWhole && position < now.snapshot.EntryCount(); ++position) {
+  for (int32_t position = 0; position < now.snapshot.EntryCount(); ++position) {
     const std::string line = now.snapshot.EntryAt(position);
     if (MayBeStoredAsIs(line) && data.FindEntry(line) < 0) abort();
   }

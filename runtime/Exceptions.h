@@ -74,6 +74,7 @@ KV_DECLARE_EXCEPTION(EFilerError, EStreamError);
 KV_DECLARE_EXCEPTION(EWriteError, EFilerError);
 KV_DECLARE_EXCEPTION(EStringListError, Exception);
 KV_DECLARE_EXCEPTION(ERegistryException, Exception);
+KV_DECLARE_EXCEPTION(ENoAnswer, Exception);
 
 // The code address just after the call that is being made from the current
 // function's caller: the fault address of a raise, or of a check that reports

@@ -141,16 +141,17 @@ void ShutDownModules() {
 void ShowRuntimeError() {
   char text[kRuntimeErrorTextSize];
   ComposeRuntimeErrorText(runtimeError.number, runtimeError.address, text);
-  MessageBoxA(nullptr, text, "Error", MB_OK);
+  if (BoxesCanBeShown()) MessageBoxA(nullptr, text, "Error", MB_OK);
   runtimeError.pending = false;
 }
 
 void ShowErrorBox(const char* className, Exception* object, const void* faultAddress) {
-  char text[1024];
+  // Room for the box at the run's end, which lists up to ten values.
+  char text[4096];
   char caption[64];
   ComposeErrorText(className, object, faultAddress, text, sizeof(text));
   LoadMessageInto(SExceptionBoxCaption, caption, sizeof(caption));
-  MessageBoxA(nullptr, text, caption, MB_OK | MB_ICONERROR | MB_TASKMODAL);
+  if (BoxesCanBeShown()) MessageBoxA(nullptr, text, caption, MB_OK | MB_ICONERROR | MB_TASKMODAL);
 }
 
 void ReportUnhandled(const char* className, Exception* object, const void* faultAddress) {
@@ -218,6 +219,13 @@ void LoadLanguageFile() {
 }
 
 }  // namespace
+
+bool BoxesCanBeShown() {
+  USEROBJECTFLAGS flags{};
+  return GetUserObjectInformationA(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof(flags),
+                                   nullptr) &&
+         (flags.dwFlags & WSF_VISIBLE) != 0;
+}
 
 void StartRuntime() {
   GetModuleHandleA(nullptr);

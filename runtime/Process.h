@@ -18,6 +18,10 @@ void StartRuntime();
 // the top-level handler. Does not return.
 [[noreturn]] void RunProgram(void (*body)());
 
+// Whether a box can be shown and answered: in a window station that is
+// not interactive (a service's) no box appears and the call never returns.
+bool BoxesCanBeShown();
+
 // The report texts, built in the caller's fixed buffers.
 size_t ComposeErrorText(const char* className, const Exception* object, const void* faultAddress,
                         char* buffer, size_t size);

@@ -3,33 +3,13 @@
 #include "Exceptions.h"
 #include "MatchIndex.h"
 #include "Messages.h"
+#include "Prompt.h"
 #include "Registry.h"
 #include "Snapshot.h"
 #include "StringList.h"
 #include "Win32.h"
 
 namespace {
-
-std::string PromptHead(const std::string& keyLine) {
-  return LoadMessage(SPromptWarning) + "\r\r" + LoadMessage(SPromptKeyChanged) + "\r" + keyLine +
-         "\r\r";
-}
-
-std::string AddedPromptText(const std::string& keyLine, const std::string& name,
-                            const std::string& data) {
-  return PromptHead(keyLine) + LoadMessage(SPromptEntryAdded) + "\r" + name + "\r\r" +
-         LoadMessage(SPromptWithValue) + "\r" + data + "\r\r\r" + LoadMessage(SPromptRemoveAgain);
-}
-
-std::string RemovedPromptText(const std::string& keyLine, const std::string& line) {
-  return PromptHead(keyLine) + LoadMessage(SPromptEntryRemoved) + "\r\r" +
-         LoadMessage(SPromptWithValue) + "\r" + line + "\r\r\r" + LoadMessage(SPromptAddAgain);
-}
-
-int Ask(const std::string& text) {
-  return MessageBoxA(nullptr, text.c_str(), LoadMessage(SPromptCaption).c_str(),
-                     MB_YESNO | MB_ICONEXCLAMATION);
-}
 
 // The first decimal name that no value of the key has.
 std::string FreeValueName(TRegistry& registry) {
@@ -43,10 +23,19 @@ std::string FreeValueName(TRegistry& registry) {
 // itself meanwhile is gone all the same.
 void RemoveAsked(TRegistry& registry, const std::string& name) {
   if (!registry.RemoveValue(name) && registry.HasValue(name)) {
-    Raise(new ERegistryException(SRegDeleteValueFailed, {name}));
+    Raise(new ERegistryException(SRegDeleteValueFailed, {ShowText(name).text}));
   }
 }
 
+// A line of the snapshot ends at a CR and the file at a 0x1A, and an empty
+// line is no entry: such data, stored, would come back as something else.
+bool SnapshotCanHold(const std::string& data) {
+  return !data.empty() && data.find_first_of("\r\x1A") == std::string::npos;
+}
+
+// A No accepts only what the user saw whole and what the snapshot can
+// hold; anything else is asked about again in the next run.
+//
 // Each value's data is read once: what the user accepts is what the prompt
 // showed, even when another program changes the value while it is open.
 void CheckAdded(const WatchPass& pass) {
@@ -59,13 +48,13 @@ void CheckAdded(const WatchPass& pass) {
       continue;
     }
     if (accepted.HasMatch(value.text)) continue;
-    const int answer = Ask(AddedPromptText(pass.keyLine, name, value.text));
-    if (answer == IDYES) {
+    const PromptText prompt = AddedPromptText(pass.keyLine, name, value.text);
+    if (AnsweredYes(prompt.text, name)) {
       RemoveAsked(pass.registry, name);
-    } else if (answer == IDNO) {
+    } else if (prompt.shownWhole && SnapshotCanHold(value.text)) {
       AppendSnapshotLine(pass.channel, value.text);
       // Kept in the list too, so that a rewrite later in this pass keeps it.
-      if (!value.text.empty()) pass.snapshot.AppendEntry(value.text);
+      pass.snapshot.AppendEntry(value.text);
     }
   }
 }
@@ -86,13 +75,12 @@ void CheckRemoved(const WatchPass& pass) {
       ++position;
       continue;
     }
-    const int answer = Ask(RemovedPromptText(pass.keyLine, line));
-    if (answer == IDNO) {
+    if (!AnsweredYes(RemovedPromptText(pass.keyLine, line), line)) {
       pass.snapshot.RemoveEntryAt(position);
       RewriteSnapshot(pass.rewritePath, pass.snapshot);
       continue;
     }
-    if (answer == IDYES) pass.registry.WriteValueText(FreeValueName(pass.registry), line);
+    pass.registry.WriteValueText(FreeValueName(pass.registry), line);
     ++position;
   }
 }

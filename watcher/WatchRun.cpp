@@ -7,6 +7,7 @@
 #include "Exceptions.h"
 #include "MessageIds.h"
 #include "Process.h"
+#include "Prompt.h"
 #include "Registry.h"
 #include "Snapshot.h"
 #include "StringList.h"
@@ -93,6 +94,13 @@ void WatchOnePass(WatchObjects& run, const PassPlan& plan, FirstUncarried& uncar
                   uncarried});
 }
 
+std::basic_string<WCHAR> Widened(const std::string& text) {
+  std::basic_string<WCHAR> wide(text.size(), 0);
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                      static_cast<int>(wide.size()));
+  return wide;
+}
+
 }  // namespace
 
 // A key that exists but cannot be opened must not look emptied, or every
@@ -112,9 +120,14 @@ void WatchRun() {
     run.values->ResizeStorage(kPresetSlots);
     run.snapshot->ResizeStorage(kPresetSlots);
     FirstUncarried uncarried;
-    for (const PassPlan& plan : kPasses) WatchOnePass(run, plan, uncarried);
+    const char* uncarriedKeyLine = nullptr;
+    for (const PassPlan& plan : kPasses) {
+      WatchOnePass(run, plan, uncarried);
+      if (uncarried.problem != 0 && !uncarriedKeyLine) uncarriedKeyLine = plan.keyLine;
+    }
     if (uncarried.problem != 0) {
-      Raise(new ERegistryException(uncarried.problem, {uncarried.name}));
+      Raise(new ERegistryException(
+          PassedOverText({{uncarriedKeyLine, Widened(uncarried.name), uncarried.problem}})));
     }
   }
   ShutDownProcess();

@@ -1,5 +1,6 @@
 // The message box as a question on the controlling terminal. Without one it
-// cannot be shown: the text goes to standard error and a Yes/No box answers 0.
+// cannot be shown: the text goes to standard error and a Yes/No box answers 0,
+// and the window station counts as not interactive.
 // The error boxes come when memory is exhausted and from signal handlers, so
 // a box allocates nothing and calls nothing but write(2) and read(2): which
 // terminal and which character set is decided at start-up.
@@ -7,6 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <initializer_list>
@@ -72,12 +74,14 @@ class Output {
   size_t used = 0;
 };
 
-// A registry value name or data may hold any byte. A Windows box shows a
-// control byte as a glyph at worst, but a terminal obeys it: an escape
-// sequence could clear the prompt or repaint it with an innocent text. So
-// every control character but the line feed and the tab is shown as \xNN,
-// on a UTF-8 terminal the C1 controls that Windows-1252's five undefined
-// bytes stand for too.
+// The program spells out the control characters of names and data itself;
+// this is the last guard for any text that reaches a box. A terminal obeys
+// a control byte where a Windows box would draw a glyph: an escape sequence
+// could clear the prompt or repaint it with an innocent text. So every
+// control character but the line feed and the tab is shown as \xNN, the C1
+// controls too (0x80-0x9F on a terminal that is not UTF-8, Windows-1252's
+// five undefined bytes on one that is). A backslash is not escaped, so text
+// the program has escaped already is shown as it is.
 void PutShown(Output& out, unsigned char byte) {
   const char16_t unit = utf8 ? UnicodeOfCp1252(byte) : byte;
   if ((unit < 0x20 && unit != '\n' && unit != '\t') || (unit >= 0x7F && unit < 0xA0)) {
@@ -136,6 +140,10 @@ int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
   out.Put('\n');
   if (terminal < 0) return yesNo ? 0 : IDOK;
   for (;;) {
+    // Only keys typed once the question is on the screen answer it: not a
+    // line typed ahead, pasted or left over from an earlier box.
+    out.Flush();
+    tcflush(terminal, TCIFLUSH);
     out.Put(yesNo ? "[J]a/[N]ein? " : "[OK] ");
     out.Flush();
     char first;
@@ -145,4 +153,16 @@ int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
     if (first && strchr("jJyY", first)) return IDYES;
     if (first == 'n' || first == 'N') return IDNO;
   }
+}
+
+HWINSTA GetProcessWindowStation() { return reinterpret_cast<HWINSTA>(&terminal); }
+
+// The station is interactive when a box can be answered: when there is a
+// controlling terminal.
+BOOL GetUserObjectInformationA(HANDLE object, int index, PVOID info, DWORD length, LPDWORD needed) {
+  if (needed) *needed = sizeof(USEROBJECTFLAGS);
+  if (object != &terminal || index != UOI_FLAGS || length < sizeof(USEROBJECTFLAGS)) return FALSE;
+  *static_cast<USEROBJECTFLAGS*>(info) = {FALSE, FALSE,
+                                          static_cast<DWORD>(terminal >= 0 ? WSF_VISIBLE : 0)};
+  return TRUE;
 }

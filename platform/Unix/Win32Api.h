@@ -44,6 +44,8 @@ typedef HINSTANCE__* HINSTANCE;
 typedef HINSTANCE HMODULE;
 struct HWND__;
 typedef HWND__* HWND;
+struct HWINSTA__;
+typedef HWINSTA__* HWINSTA;
 
 struct FILETIME {
   DWORD dwLowDateTime;
@@ -197,6 +199,15 @@ typedef LONG (*LPTOP_LEVEL_EXCEPTION_FILTER)(EXCEPTION_POINTERS*);
 #define IDYES 6
 #define IDNO 7
 
+// Window stations.
+#define UOI_FLAGS 1
+#define WSF_VISIBLE 0x0001L
+struct USEROBJECTFLAGS {
+  BOOL fInherit;
+  BOOL fReserved;
+  DWORD dwFlags;
+};
+
 // Locale and comparison.
 #define LOCALE_USER_DEFAULT 0x0400
 #define LOCALE_SABBREVLANGNAME 0x00000003
@@ -310,6 +321,8 @@ LPTOP_LEVEL_EXCEPTION_FILTER SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_F
 
 // user32
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+HWINSTA GetProcessWindowStation();
+BOOL GetUserObjectInformationA(HANDLE object, int index, PVOID info, DWORD length, LPDWORD needed);
 int LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax);
 DWORD CharUpperBuffA(LPSTR text, DWORD length);
 int GetSystemMetrics(int index);

@@ -35,19 +35,6 @@ inline std::string Section(const std::string& key, const Values& values) {
   return text + "\r\n";
 }
 
-// A text as the terminal box shows it under LC_ALL=C: CR as a line break,
-// the other control bytes but LF and tab spelt out as \xNN.
-inline std::string AsShown(const std::string& text) {
-  std::string shown;
-  for (const unsigned char byte : text) {
-    const bool control = byte < 0x20 ? byte != '\n' && byte != '\t' : byte >= 0x7F && byte < 0xA0;
-    char escaped[5] = {static_cast<char>(byte == '\r' ? '\n' : byte)};
-    if (control && byte != '\r') snprintf(escaped, sizeof(escaped), "\\x%02X", byte);
-    shown += escaped;
-  }
-  return shown;
-}
-
 // A box a run is expected to show and the answer it gets.
 struct Box {
   std::string caption;
@@ -64,18 +51,19 @@ inline Box Prompt(const std::string& keyLine, const std::string& tail, const std
           true, answer};
 }
 
+// Name, data and line as the terminal shows them under LC_ALL=C.
 inline Box Added(const std::string& name, const std::string& data, const std::string& answer,
                  const std::string& keyLine = kRunLine) {
   return Prompt(keyLine,
-                "Ein Eintrag ist neu hinzu gekommen:\n" + AsShown(name) + "\n\nMit dem Wert:\n" +
-                    AsShown(data) + "\n\n\nWollen Sie den Eintrag wieder entfernen?",
+                "Ein Eintrag ist neu hinzu gekommen:\n" + name + "\n\nMit dem Wert:\n" + data +
+                    "\n\n\nWollen Sie den Eintrag wieder entfernen?",
                 answer);
 }
 
 inline Box Removed(const std::string& line, const std::string& answer,
                    const std::string& keyLine = kRunLine) {
   return Prompt(keyLine,
-                "Ein Eintrag ist gel\xF6scht worden!\n\nMit dem Wert:\n" + AsShown(line) +
+                "Ein Eintrag ist gel\xF6scht worden!\n\nMit dem Wert:\n" + line +
                     "\n\n\nWollen Sie den Wert wieder hinzuf\xFCgen??",
                 answer);
 }

@@ -87,7 +87,11 @@ TEST_F(WatchRun, AValueOfTheWrongTypeIsPassedOverAndReportedAtTheEnd) {
     WriteSnapshot("", kServicesSnapshot);
     Run({Added("New", "C:\\new.exe", "n"), Removed("C:\\accepted.exe", "j"),
          Added("Service", "C:\\s.exe", "n", kRunServicesLine),
-         ErrorBox("ERegistryException", "Ung\xFCltiger Datentyp f\xFCr 'Count'\\.")},
+         ErrorBox(
+             "ERegistryException",
+             "HKEY_LOCAL_MACHINE\\\\Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Run" +
+                 std::string(countIn == kRun ? "" : "Services") +
+                 "\nUng\xFCltiger Datentyp f\xFCr 'Count'\\.")},
         1);
     EXPECT_EQ(Snapshot(), "C:\\accepted.exe\r\nC:\\new.exe\r\n");
     EXPECT_EQ(Snapshot(kServicesSnapshot), "C:\\s.exe\r\n");
@@ -162,6 +166,37 @@ TEST_F(WatchRun, FailuresWhileAPromptIsOpenAreReportedNotPassedOff) {
     EXPECT_EQ(Snapshot(), "C:\\old.exe\r\nC:\\keep.exe\r\n" + std::string(snapshot));
     chmod(HivePath().c_str(), 0644);
   }
+}
+
+// Keys typed before a prompt is on the screen do not answer it, and a box
+// nobody answers (the end of input at a prompt) is no No: the run ends
+// there, earlier answers kept. Without a terminal no box is tried at all.
+TEST_F(WatchRun, OnlyTheUserAnswersAPrompt) {
+  WriteRun({{"Keep", "C:\\keep.exe"}, {"Drop", "C:\\drop.exe"}});
+  Run({Added("Keep", "C:\\keep.exe", "n\nj"), Added("Drop", "C:\\drop.exe", "n")}, 0);
+  EXPECT_EQ(Snapshot(), "C:\\keep.exe\r\nC:\\drop.exe\r\n");
+
+  WriteSnapshot("");
+  TerminalSession endOfInput(
+      {"/bin/sh", "-c", "stty icanon eof ^D && exec \"$0\"", KEYVIGIL_PROGRAM},
+      {{"KEYVIGIL_ROOT", machine.Root().string()}, {"LC_ALL", "C"}});
+  Expect(endOfInput,
+         {Added("Keep", "C:\\keep.exe", "n"), Added("Drop", "C:\\drop.exe", "\x04"),
+          ErrorBox("ENoAnswer", "Keine Antwort auf die Frage zu 'Drop'\\.")},
+         1);
+  EXPECT_EQ(Snapshot(), "C:\\keep.exe\r\n");
+
+  for (const auto& [snapshot, exitCode] :
+       {std::pair{"C:\\keep.exe\r\n", 1}, {"C:\\keep.exe\r\nC:\\drop.exe\r\n", 0}}) {
+    WriteSnapshot(snapshot);
+    const std::string command = "KEYVIGIL_ROOT=" + machine.Root().string() + " setsid -w " +
+                                KEYVIGIL_PROGRAM + " </dev/null >" + machine.Root().string() +
+                                "/out 2>&1";
+    EXPECT_EQ(WEXITSTATUS(std::system(command.c_str())), exitCode) << snapshot;
+    EXPECT_EQ(ReadFile(machine.Root() / "out"), "");
+    EXPECT_EQ(Snapshot(), snapshot);
+  }
+  EXPECT_EQ(ValuesOf(), "Keep=C:\\keep.exe;Drop=C:\\drop.exe;");
 }
 
 // A second run waits for the first and then works from fresh lists: nothing

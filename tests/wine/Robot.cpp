@@ -2,11 +2,13 @@
 // Wine prefix: a box's text read through X (xdotool, window titles) loses
 // bytes, while GetDlgItemTextW gets the static control's text whole.
 //
-//   robot <caption> <text file or -> <yes|no|ok|none> <time-out in ms>
+//   robot <caption> <text file or -> <yes|no|ok|none> <time-out in ms> [<rectangles file>]
 //
 // Waits for a visible dialog with that caption, writes its text to the file
 // as Windows-1252 bytes, clicks the button and waits until the box is gone
 // ("none" leaves it open, for a screenshot or an answer through X input).
+// The rectangles file gets the screen and the screen rectangles of the box
+// and of each of its buttons, one "name left top right bottom" a line.
 // Exit codes: 0 done, 2 no box in time, 3 bad arguments, 4 text not
 // written, 5 no such button, 6 box still open after the click.
 #include <windows.h>
@@ -43,12 +45,30 @@ bool WriteBoxText(HWND box, const wchar_t* path) {
   return !lossy && file && fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
 }
 
+bool WriteRectangles(HWND box, const wchar_t* path) {
+  std::unique_ptr<FILE, int (*)(FILE*)> file(_wfopen(path, L"w"), fclose);
+  if (!file) return false;
+  fprintf(file.get(), "screen 0 0 %d %d\n", GetSystemMetrics(SM_CXSCREEN),
+          GetSystemMetrics(SM_CYSCREEN));
+  const std::pair<const char*, HWND> windows[] = {{"box", box},
+                                                  {"yes", GetDlgItem(box, IDYES)},
+                                                  {"no", GetDlgItem(box, IDNO)},
+                                                  {"ok", GetDlgItem(box, IDOK)}};
+  for (const auto& [name, window] : windows) {
+    RECT rect;
+    if (window && GetWindowRect(window, &rect))
+      fprintf(file.get(), "%s %ld %ld %ld %ld\n", name, rect.left, rect.top, rect.right,
+              rect.bottom);
+  }
+  return true;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   const std::map<std::wstring, int> buttons = {
       {L"none", 0}, {L"yes", IDYES}, {L"no", IDNO}, {L"ok", IDOK}};
-  const DWORD timeoutMs = argc == 5 ? wcstoul(argv[4], nullptr, 10) : 0;
+  const DWORD timeoutMs = argc == 5 || argc == 6 ? wcstoul(argv[4], nullptr, 10) : 0;
   if (timeoutMs == 0 || !buttons.contains(argv[3])) return 3;
   HWND box = nullptr;
   // The dialog class, so that a console or another window with that title
@@ -56,6 +76,7 @@ int wmain(int argc, wchar_t** argv) {
   if (!WaitFor([&] { return IsWindowVisible(box = FindWindowW(L"#32770", argv[1])); }, timeoutMs))
     return 2;
   if (wcscmp(argv[2], L"-") != 0 && !WriteBoxText(box, argv[2])) return 4;
+  if (argc == 6 && !WriteRectangles(box, argv[5])) return 4;
   if (buttons.at(argv[3]) == 0) return 0;
   HWND control = GetDlgItem(box, buttons.at(argv[3]));
   if (control == nullptr) return 5;

@@ -317,7 +317,8 @@ scenario_snapshot_blocked() {
 scenario_dword_value() {
   set_value "$RUN" Count 31 REG_DWORD
   start_program "$WINE" 'C:\KeyVigil.exe'
-  answer_box "$ERROR_CAPTION" ok "$(error_text ERegistryException "Ungültiger Datentyp für 'Count'.")"
+  answer_box "$ERROR_CAPTION" ok "$(error_text ERegistryException \
+    "$RUN_LINE"$'\r'"Ungültiger Datentyp für 'Count'.")"
   expect_exit 1
   expect_lines KeyVigil.dat
   expect_lines KeyVigil.dat2
@@ -479,7 +480,7 @@ scenario_beyond_the_code_page() {
   start_program "$WINE" 'C:\KeyVigil.exe'
   answer_box "$PROMPT_CAPTION" no "$(added_prompt "$RUN_LINE" Neu 'C:\neu.exe')"
   answer_box "$ERROR_CAPTION" ok "$(error_text ERegistryException \
-    "Wert '?????' enthält Zeichen, die KeyVigil nicht darstellen kann.")"
+    "$RUN_LINE"$'\r'"Wert '?????' enthält Zeichen, die KeyVigil nicht darstellen kann.")"
   expect_exit 1
   expect_lines KeyVigil.dat 'C:\tool.exe' 'C:\neu.exe'
   expect_values "$RUN" '"Tool"="C:\\tool.exe"' '"Вирус"="C:\\v.exe"' \
@@ -498,6 +499,104 @@ scenario_case_only() {
   expect_exit 0
   expect_lines KeyVigil.dat 'C:\Tools\a^b.exe'
   expect_values "$RUN" '"Accepted"="C:\\TOOLS\\A^B.EXE"'
+}
+
+# --- Long and odd names and data ----------------------------------------------
+
+rep() { printf "%${2}s" "" | tr ' ' "$1"; }           # character, count
+words() { local i; for ((i = 0; i < $1; i++)); do printf 'abcdefghi '; done; }  # 10-character words
+escapes() { rep _ "$2" | sed "s/_/\\\\x$1/g"; }     # code, count: \xNN as shown
+readonly CUT=$'\r' # where the box's text breaks a line
+
+# expect_on_screen CAPTION: the box and each of its buttons lie within the
+# screen, by their window rectangles (kept with a screenshot of each box).
+expect_on_screen() {
+  "$WINE" 'C:\robot.exe' "$1" - none "$box_timeout_ms" 'C:\rects.txt' ||
+    { fail "no box for its rectangles"; return 1; }
+  screens=$((${screens-0} + 1))
+  import -window root "$artifacts/$scenario-screen$screens.png"
+  tr '\n' ' ' <"$drive_c/rects.txt" >>"$artifacts/$scenario-rectangles.txt"
+  echo >>"$artifacts/$scenario-rectangles.txt"
+  awk 'NR == 1 { w = $4; h = $5; next }
+       $2 < 0 || $3 < 0 || $4 > w || $5 > h { print; bad = 1 } END { exit bad }' \
+    "$drive_c/rects.txt" || fail "box $((boxes + 1)) off the screen: $(<"$drive_c/rects.txt")"
+}
+
+# one_value NAME DATA SHOWN_NAME SHOWN_DATA ANSWER: a run with that one new
+# value, its prompt checked on screen and word for word.
+one_value() {
+  reset_machine
+  set_value "$RUN" "$1" "$2"
+  write_snapshot KeyVigil.dat2
+  start_program "$WINE" 'C:\KeyVigil.exe'
+  expect_on_screen "$PROMPT_CAPTION"
+  answer_box "$PROMPT_CAPTION" "$5" "$(added_prompt "$RUN_LINE" "$3" "$4")"
+  expect_exit 0
+}
+
+# Control characters are spelt out, runs of more than 80 characters without
+# a blank broken, and a text of more than 280 shown characters shortened:
+# every box stays on the 1024x768 screen. No keeps nothing that was shown
+# shortened; Yes deletes it.
+scenario_long_and_odd_values() {
+  local x80 x49 lfs widest
+  x80=$(rep x 80) x49=$(rep x 49) lfs=$(rep _ 100 | tr _ '\n' && echo x) lfs=${lfs%x}
+  widest=$(rep _ 21 | sed 's/_/ÆÆÆÆÆÆÆÆÆÆÆÆ /g')ÆÆÆÆÆÆÆ
+  one_value A "$(rep x 150)" A "$x80$CUT$(rep x 70)" no
+  expect_lines KeyVigil.dat "$(rep x 150)"
+  one_value A "$(words 15)" A "$(words 15)" no
+  one_value A "$(rep x 300)" A \
+    "$x80$CUT$x49$CUT(300 Zeichen, gekürzt)$CUT$(rep x 69)$CUT$(rep x 60)" no
+  expect_lines KeyVigil.dat
+  one_value A "$(words 30)" A "$(words 13)$CUT(300 Zeichen, gekürzt)$CUT$(words 13)" no
+  expect_lines KeyVigil.dat
+  one_value A "$(rep x 1000)" A \
+    "$x80$CUT$x49$CUT(1000 Zeichen, gekürzt)$CUT$(rep x 8)$CUT$x80$CUT$(rep x 40)" yes
+  expect_values "$RUN"
+  one_value A "$(words 100)" A "$(words 13)$CUT(1000 Zeichen, gekürzt)$CUT$(words 13)" no
+  one_value A "$(rep x 281)" A \
+    "$x80$CUT$x49$CUT(281 Zeichen, gekürzt)$CUT$(rep x 7)$CUT$x80$CUT$(rep x 41)" no
+  one_value A "$(words 28)a" A \
+    "$(words 13)$CUT(281 Zeichen, gekürzt)${CUT}bcdefghi $(words 12)a" no
+  expect_lines KeyVigil.dat
+  one_value LF "C:\\a.exe${lfs}C:\\b.exe" LF "C:\\a.exe$(escapes 0A 18)$CUT$(escapes 0A 12)$CUT\
+(116 Zeichen, gekürzt)$CUT$(escapes 0A 8)$CUT$(escapes 0A 20)$CUT\\x0A\\x0AC:\\b.exe" no
+  expect_lines KeyVigil.dat
+  one_value Tabs "C:\\a.exe$(rep _ 60 | tr _ '\t')C:\\b.exe" Tabs \
+    "C:\\a.exe$(escapes 09 18)$CUT$(escapes 09 20)$CUT$(escapes 09 20)$CUT\\x09\\x09C:\\b.exe" no
+  expect_lines KeyVigil.dat "C:\\a.exe$(rep _ 60 | tr _ '\t')C:\\b.exe"
+  # The tallest box: words of twelve of the widest characters, name and data.
+  one_value "$widest" "$widest" "$widest" "$widest" no
+  expect_lines KeyVigil.dat "$widest"
+  one_value "$(rep N 16383)" "$(words 100)" \
+    "$(rep N 80)$CUT$(rep N 49)$CUT(16383 Zeichen, gekürzt)$CUT$(rep N 66)$CUT$(rep N 63)" \
+    "$(words 13)$CUT(1000 Zeichen, gekürzt)$CUT$(words 13)" no
+  expect_lines KeyVigil.dat
+}
+
+# Five values of types KeyVigil cannot watch: the box at the end names them.
+scenario_five_passed_over() {
+  local name
+  for name in One Two Three Four Five; do set_value "$RUN" "$name" 1 REG_DWORD; done
+  write_snapshot KeyVigil.dat
+  write_snapshot KeyVigil.dat2
+  start_program "$WINE" 'C:\KeyVigil.exe'
+  expect_on_screen "$ERROR_CAPTION"
+  answer_box "$ERROR_CAPTION" ok "$(error_text ERegistryException \
+    "$RUN_LINE${CUT}Ungültiger Datentyp für 'Five'.")"
+  expect_exit 1
+}
+
+# With no display a box cannot be shown (MessageBoxA fails at once): that is
+# no answer, so the run ends with exit 1 and changes nothing.
+scenario_no_display() {
+  set_value "$RUN" Updater 'C:\u.exe'
+  write_snapshot KeyVigil.dat
+  write_snapshot KeyVigil.dat2
+  start_program env -u DISPLAY "$WINE" 'C:\KeyVigil.exe'
+  expect_exit 1
+  expect_lines KeyVigil.dat
+  expect_values "$RUN" '"Updater"="C:\\u.exe"'
 }
 
 # A device as the snapshot, in any folder, in any case, or only in pass 2
@@ -608,7 +707,8 @@ main() {
   local scenario
   for scenario in ${E2E_SCENARIOS:-first_run added_kept added_removed vanished changed arguments \
     snapshot_blocked dword_value language_file full_disk one_run_at_a_time lock_squatted \
-    rewrite_names beyond_the_code_page case_only device_names snapshot_read_only snapshot_held win32_under_qemu}; do
+    rewrite_names beyond_the_code_page case_only device_names snapshot_read_only snapshot_held \
+    long_and_odd_values five_passed_over no_display win32_under_qemu}; do
     run_scenario "$scenario"
   done
   ((update_docs)) && copy_docs_pictures
