@@ -1,7 +1,6 @@
 // One whole watch pass over a fuzzed hive and snapshot, each box answered
 // from the input. Only a hive that cannot be read may keep the pass from
-// starting, and only a missing watched key from ending (a Yes then has no key
-// to write into). A pass that ends leaves every value of the key that
+// starting, and nothing from ending. A pass leaves every value of the key that
 // KeyVigil carries accepted: its text is a line of the snapshot file.
 // Anything else ends the target as a crash, in the fuzzer and in the replays
 // alike.
@@ -23,22 +22,25 @@ const char kKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char kKeyLine[] = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const std::string kSnapshotPath = "C:\\KeyVigil.dat";
 
-// The watched key's values and the snapshot, read as a watch pass reads them.
+// The watched key's values in the native view and the snapshot, read as a
+// watch pass reads them.
 struct PassInput {
-  TRegistry registry;
-  TStringList values;
+  std::vector<WatchedView> views;
   TStringList snapshot;
   TTextChannel channel{};
 
   // False for a hive that cannot be read, the one reason a pass may not start.
   bool Open() {
+    views.push_back({kKeyLine, std::make_unique<TRegistry>(), {}});
+    TRegistry& registry = *views.front().registry;
+    registry.SelectView(KEY_WOW64_64KEY);
     try {
       EnterWatchedKey(registry, kKeyPath, kKeyLine);
     } catch (Exception* failure) {
       ReleaseException(failure);
       return false;
     }
-    registry.ListValueNames(values);
+    if (registry.ListValues(views.front().values) != ListResult::Listed) return false;
     LoadSnapshot(channel, kSnapshotPath, snapshot);
     return true;
   }
@@ -51,13 +53,12 @@ bool TakesAppendedLines(const std::string& file) { return file.find('\x1A') == s
 void CheckValuesAccepted() {
   PassInput now;
   if (!now.Open()) abort();
-  for (int32_t position = 0; position < now.values.EntryCount(); ++position) {
-    const ValueText value = now.registry.ReadValueText(now.values.EntryAt(position));
-    // An end mark in accepted data hides every later line of the file.
+  const std::vector<RegistryValue>& values = now.views.front().values;
+  // An end mark in accepted data hides every later line of the file.
+  for (const RegistryValue& value : values) {
     if (value.text.find('\x1A') != std::string::npos) return;
   }
-  for (int32_t position = 0; position < now.values.EntryCount(); ++position) {
-    const ValueText value = now.registry.ReadValueText(now.values.EntryAt(position));
+  for (const RegistryValue& value : values) {
     // Empty data and data with a line break cannot come back as one line.
     if (value.text.empty() || value.text.find('\r') != std::string::npos) continue;
     if (now.snapshot.FindEntry(value.text) < 0) abort();
@@ -73,16 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   SetBoxAnswers(pieces[2]);
   PassInput pass;
   if (!pass.Open()) return 0;
-  FirstUncarried uncarried;
-  try {
-    RunChangeCheck({kKeyLine, pass.registry, pass.values, pass.snapshot, pass.channel,
-                    kSnapshotPath, uncarried});
-  } catch (Exception* failure) {
-    // Without the watched key there is nothing to write a vanished line into.
-    if (pass.registry.LastOpenResult() != ERROR_FILE_NOT_FOUND) abort();
-    ReleaseException(failure);
-    return 0;
-  }
+  std::vector<PassedOver> passedOver;
+  RunChangeCheck({kKeyPath, pass.views, pass.snapshot, pass.channel, kSnapshotPath, passedOver});
   if (TakesAppendedLines(pieces[1])) CheckValuesAccepted();
   return 0;
 }

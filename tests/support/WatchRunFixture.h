@@ -17,6 +17,8 @@ inline const char kRun[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 inline const char kRunServices[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
 inline const std::string kRunLine = std::string("HKEY_LOCAL_MACHINE\\") + kRun;
 inline const std::string kRunServicesLine = std::string("HKEY_LOCAL_MACHINE\\") + kRunServices;
+inline const char kWowRun[] = "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run";
+inline const std::string kWowRunLine = std::string("HKEY_LOCAL_MACHINE\\") + kWowRun;
 
 using Values = std::vector<std::pair<std::string, std::string>>;  // name, data
 
