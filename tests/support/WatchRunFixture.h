@@ -83,10 +83,11 @@ inline Box Removed(const std::string& line, const std::string& answer,
 }
 
 // The error box with the class and the message (a regular expression).
-inline Box ErrorBox(const std::string& className, const std::string& message) {
+inline Box ErrorBox(const std::string& className, const std::string& message,
+                    const std::string& module = "keyvigil") {
   return {"Anwendungsfehler",
-          "Exception " + className + " in Modul keyvigil bei [0-9A-F]{8}\\.\n" + message, false,
-          ""};
+          "Exception " + className + " in Modul " + module + " bei [0-9A-F]{8}\\.\n" + message,
+          false, ""};
 }
 
 class WatchRunFixture : public ::testing::Test {
