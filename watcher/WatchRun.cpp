@@ -92,11 +92,10 @@ void ListWatchedView(WatchedView& view, const char* watchedKey) {
 
 void WatchOnePass(WatchObjects& run, const PassPlan& plan, std::vector<PassedOver>& passedOver) {
   run.snapshot->RemoveAllEntries();
-  const std::vector<REGSAM> views = RegistryViews();
   run.views.clear();
-  for (const REGSAM view : views) {
-    const bool wow = views.size() > 1 && view == KEY_WOW64_32KEY;
-    run.views.push_back({wow ? plan.wowKeyLine : plan.keyLine, std::make_unique<TRegistry>(), {}});
+  for (const REGSAM view : RegistryViews()) {
+    const char* keyLine = view == KEY_WOW64_32KEY ? plan.wowKeyLine : plan.keyLine;
+    run.views.push_back({keyLine, std::make_unique<TRegistry>(), {}});
     run.views.back().registry->SelectView(view);
     ListWatchedView(run.views.back(), plan.watchedKey);
   }
