@@ -442,7 +442,7 @@ scenario_beyond_the_code_page() {
   start_program "$WINE" 'C:\KeyVigil.exe'
   answer_box "$PROMPT_CAPTION" no "$(added_prompt "$RUN_LINE" Neu 'C:\neu.exe')"
   answer_box "$ERROR_CAPTION" ok "$(error_text ERegistryException \
-    "Wert '?????' enthält Zeichen, die KeyVigil nicht darstellen kann.")"
+    "Wert 'Daten' enthält Zeichen, die KeyVigil nicht darstellen kann.")"
   expect_exit 1
   expect_lines KeyVigil.dat 'C:\tool.exe' 'C:\neu.exe'
   expect_values "$RUN" '"Tool"="C:\\tool.exe"' '"Вирус"="C:\\v.exe"' \
