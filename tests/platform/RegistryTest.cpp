@@ -94,12 +94,21 @@ TEST_F(Registry, TextBeyondTheCodePageIsPassedOver) {
   for (const auto& [name, data] : values)
     RegSetValueExW(scratch, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
                    static_cast<DWORD>((wcslen(data) + 1) * sizeof(wchar_t)));
+  // A name with a zero in it, which only the native function sets, would
+  // name "Upd" in every ANSI call.
+  wchar_t hidden[] = L"Upd\0hidden", data[] = L"C:\\h.exe";
+  struct { USHORT length, room; wchar_t* text; } name{20, 22, hidden};
+  using SetValue = LONG(WINAPI*)(HKEY, void*, ULONG, ULONG, void*, ULONG);
+  reinterpret_cast<SetValue>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtSetValueKey")))(scratch, &name, 0, REG_SZ,
+                                                                       data, sizeof(data));
   // A registry may keep its values by age or by name.
   std::vector<std::string> listed = Listed();
   std::ranges::sort(listed);
-  EXPECT_EQ(listed, (std::vector<std::string>{"?????" "=passed over: 65435",
-                                              "Pr\374fer=passed over: 65435",
-                                              "Tool=C:\\tool.exe", "Tool=passed over: 65435"}));
+  EXPECT_EQ(listed, (std::vector<std::string>{
+                        "?????" "=passed over: 65435", "Pr\374fer=passed over: 65435",
+                        "Tool=C:\\tool.exe", "Tool=passed over: 65435",
+                        "Upd\0hidden=passed over: 65435"s}));
 #endif
 }
 
