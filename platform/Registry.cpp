@@ -1,47 +1,142 @@
 #include "Registry.h"
 
 #include <algorithm>
-#include <cstring>
-#include <string_view>
 
 #include "Exceptions.h"
 #include "MessageIds.h"
-#include "StringList.h"
 
 namespace {
 
-using WideText = std::basic_string<WCHAR>;
+constexpr int kListings = 3;
+// The longest value name Windows allows, with its terminating zero.
+constexpr DWORD kNameUnits = 16384;
 
-// The value, or the key it was in, is not there (any more), or no key is
-// open; any other failure is the registry failing, not an empty key.
+// The value, or the key it was in, is not there (any more); any other
+// failure is the registry failing, not an empty key.
 bool IsAbsent(LONG result) {
-  return result == ERROR_FILE_NOT_FOUND || result == ERROR_KEY_DELETED ||
-         result == ERROR_INVALID_HANDLE;
+  return result == ERROR_FILE_NOT_FOUND || result == ERROR_KEY_DELETED;
 }
 
-WideText WideOf(const std::string& text) {
-  const int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-  if (length <= 1) return {};
-  WideText wide(length, WCHAR{});
-  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), length);
-  wide.resize(length - 1);
-  return wide;
+// What tells whether a key changed while it was listed.
+struct KeyFigures {
+  DWORD values = 0;
+  DWORD longestName = 0;
+  DWORD longestData = 0;
+  FILETIME lastWrite{};
+
+  bool Same(const KeyFigures& other) const {
+    return values == other.values && lastWrite.dwLowDateTime == other.lastWrite.dwLowDateTime &&
+           lastWrite.dwHighDateTime == other.lastWrite.dwHighDateTime;
+  }
+};
+
+LONG QueryFigures(HKEY key, KeyFigures& figures) {
+  return RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                          &figures.values, &figures.longestName, &figures.longestData, nullptr,
+                          &figures.lastWrite);
 }
 
 // The ANSI functions turn a character the code page lacks into '?' or a
-// look-alike without a word; only the wide text, converted without best
-// fit, tells whether they gave the value's text exactly.
-bool SameInAnsi(const WCHAR* wide, size_t length, const std::string& ansi) {
-  if (length == 0) return ansi.empty();
-  std::string converted(length * 2, '\0');
+// look-alike without a word; converting the wide text without best fit
+// tells whether they would give it exactly.
+bool ExactAnsi(const WCHAR* wide, size_t length, std::string& ansi) {
+  ansi.assign(length * 2, '\0');
+  if (length == 0) return true;
   BOOL usedDefault = FALSE;
   const int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, static_cast<int>(length),
-                                       converted.data(), static_cast<int>(converted.size()),
-                                       nullptr, &usedDefault);
-  return size > 0 && !usedDefault && std::string_view(converted.data(), size) == ansi;
+                                       ansi.data(), static_cast<int>(ansi.size()), nullptr,
+                                       &usedDefault);
+  ansi.resize(std::max(size, 0));
+  return size > 0 && !usedDefault;
+}
+
+// A name with a zero in it would name another value in every ANSI call.
+RegistryValue ValueOf(const WideText& name, DWORD type, const WideText& data, DWORD size) {
+  RegistryValue value{name, {}, {}, 0};
+  if (name.find(WCHAR{}) != WideText::npos || !ExactAnsi(name.data(), name.size(), value.name)) {
+    value.name = AnsiForMessage(name);
+    value.problem = SValueNotRepresentable;
+    return value;
+  }
+  if (size == 0) return value;
+  if (type != REG_SZ && type != REG_EXPAND_SZ) {
+    value.problem = SInvalidRegType;
+    return value;
+  }
+  const size_t units = std::min<size_t>(size / sizeof(WCHAR), data.size());
+  const size_t length = std::find(data.begin(), data.begin() + units, WCHAR{}) - data.begin();
+  if (!ExactAnsi(data.data(), length, value.text)) {
+    value.text.clear();
+    value.problem = SValueNotRepresentable;
+  }
+  return value;
+}
+
+// Name, type and data of the value at a position, in one call each time; a
+// value that grew since the figures were taken is read again once.
+LONG ReadAt(HKEY key, DWORD index, WideText& name, WideText& data, RegistryValue& value) {
+  for (int attempt = 0;; ++attempt) {
+    DWORD nameLength = static_cast<DWORD>(name.size());
+    DWORD type = REG_NONE;
+    DWORD size = static_cast<DWORD>(data.size() * sizeof(WCHAR));
+    const LONG result = RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &type,
+                                      reinterpret_cast<BYTE*>(data.data()), &size);
+    if (result == ERROR_MORE_DATA && attempt == 0 && size > data.size() * sizeof(WCHAR)) {
+      data.resize(size / sizeof(WCHAR) + 1);
+      continue;
+    }
+    if (result == ERROR_SUCCESS) value = ValueOf(WideText(name.data(), nameLength), type, data, size);
+    return result;
+  }
+}
+
+// One pass over the positions the figures promise; true when every one was
+// read (a value that vanished meanwhile, code 2, counts as read: it is gone).
+bool ListOnce(HKEY key, const KeyFigures& figures, std::vector<RegistryValue>& values,
+              LONG& failure) {
+  WideText name(std::max(kNameUnits, figures.longestName + 1), WCHAR{});
+  WideText data(figures.longestData / sizeof(WCHAR) + 1, WCHAR{});
+  for (DWORD index = 0; index < figures.values; ++index) {
+    RegistryValue value;
+    const LONG result = ReadAt(key, index, name, data, value);
+    if (result == ERROR_SUCCESS) values.push_back(std::move(value));
+    if (result == ERROR_NO_MORE_ITEMS || result == ERROR_MORE_DATA) return false;
+    if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND) {
+      failure = result;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool RunsUnderWow64() {
+  using IsWow64Function = BOOL(WINAPI*)(HANDLE, BOOL*);
+  // Looked up, not imported: 32-bit Windows before XP SP2 lacks it.
+  const FARPROC found = GetProcAddress(GetModuleHandleA("kernel32.dll"), "IsWow64Process");
+  BOOL wow64 = FALSE;
+  return found &&
+         reinterpret_cast<IsWow64Function>(reinterpret_cast<void*>(found))(GetCurrentProcess(),
+                                                                           &wow64) &&
+         wow64;
 }
 
 }  // namespace
+
+std::vector<REGSAM> RegistryViews() {
+  if (sizeof(void*) == 8 || RunsUnderWow64()) return {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
+  return {0};
+}
+
+std::string AnsiForMessage(const WideText& wide) {
+  std::string ansi(wide.size() * 2, '\0');
+  const int size = wide.empty() ? 0
+                                : WideCharToMultiByte(CP_ACP, 0, wide.data(),
+                                                      static_cast<int>(wide.size()), ansi.data(),
+                                                      static_cast<int>(ansi.size()), nullptr,
+                                                      nullptr);
+  ansi.resize(std::max(size, 0));
+  return ansi;
+}
 
 TRegistry::~TRegistry() { LeaveKey(); }
 
@@ -71,9 +166,9 @@ bool TRegistry::EnterKey(const std::string& path, bool mayCreate) {
   if (mayCreate && !subPath.empty()) {
     DWORD disposition = 0;
     lastOpenResult = RegCreateKeyExA(base, subPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                     KEY_ALL_ACCESS, nullptr, &key, &disposition);
+                                     KEY_ALL_ACCESS | accessView, nullptr, &key, &disposition);
   } else {
-    lastOpenResult = RegOpenKeyExA(base, subPath.c_str(), 0, KEY_ALL_ACCESS, &key);
+    lastOpenResult = RegOpenKeyExA(base, subPath.c_str(), 0, KEY_ALL_ACCESS | accessView, &key);
   }
   if (lastOpenResult != ERROR_SUCCESS) return false;
   std::string newPath = belowOpenKey ? openPath + "\\" + subPath : subPath;
@@ -83,81 +178,24 @@ bool TRegistry::EnterKey(const std::string& path, bool mayCreate) {
   return true;
 }
 
-void TRegistry::ListValueNames(TStringList& list) {
-  list.RemoveAllEntries();
-  uncarriedNames.clear();
-  DWORD subKeys = 0, longestSubKey = 0, values = 0, longestName = 0, longestData = 0;
-  FILETIME lastWrite{};
-  if (RegQueryInfoKeyA(openKey, nullptr, nullptr, nullptr, &subKeys, &longestSubKey, nullptr,
-                       &values, &longestName, &longestData, nullptr, &lastWrite) != ERROR_SUCCESS) {
-    return;
-  }
-  OSVERSIONINFOA version{};
-  version.dwOSVersionInfoSize = sizeof(version);
-  if (GetSystemMetrics(SM_DBCSENABLED) != 0 && GetVersionExA(&version) &&
-      version.dwPlatformId == VER_PLATFORM_WIN32_NT) {
-    longestSubKey *= 2;
-    longestName *= 2;
-  }
-  std::string name(longestName + 1, '\0');
-  WideText wideName(longestName + 1, WCHAR{});
-  for (DWORD index = 0; index < values; ++index) {
-    DWORD length = longestName + 1;
-    // A value that vanished or grew since the figures were taken fails here;
-    // its name would be the previous one's or garbage, so it is left out.
-    if (RegEnumValueA(openKey, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS) {
-      continue;
-    }
-    const std::string ansi(name.c_str());
-    DWORD wideLength = longestName + 1;
-    const bool exact = RegEnumValueW(openKey, index, wideName.data(), &wideLength, nullptr, nullptr,
-                                     nullptr, nullptr) == ERROR_SUCCESS &&
-                       SameInAnsi(wideName.data(), wideLength, ansi);
-    if (exact) {
-      list.AppendEntry(ansi);
-    } else {
-      uncarriedNames.push_back(ansi);
+// A value deleted during the listing shifts the positions of the others, so
+// that one is read twice and another never: the listing counts only when
+// the key's value count and last-write time are the same after it as before.
+ListResult TRegistry::ListValues(std::vector<RegistryValue>& values) {
+  for (int listing = 0; listing < kListings && openKey; ++listing) {
+    values.clear();
+    KeyFigures before, after;
+    LONG result = QueryFigures(openKey, before);
+    const bool complete = result == ERROR_SUCCESS && ListOnce(openKey, before, values, result);
+    if (result == ERROR_SUCCESS) result = QueryFigures(openKey, after);
+    if (result == ERROR_SUCCESS && complete && before.Same(after)) return ListResult::Listed;
+    if (result != ERROR_SUCCESS) {
+      values.clear();
+      return IsAbsent(result) ? ListResult::Listed : ListResult::Failed;
     }
   }
-}
-
-ValueText TRegistry::ReadValueText(const std::string& name) {
-  DWORD type = REG_NONE;
-  DWORD size = 0;
-  const LONG sized = RegQueryValueExA(openKey, name.c_str(), nullptr, &type, nullptr, &size);
-  if (sized != ERROR_SUCCESS && !IsAbsent(sized)) {
-    Raise(new ERegistryException(SRegGetDataFailed, {name}));
-  }
-  if (sized != ERROR_SUCCESS || size == 0) return {};
-  std::string data(size, '\0');
-  if (RegQueryValueExA(openKey, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
-                       &size) != ERROR_SUCCESS) {
-    Raise(new ERegistryException(SRegGetDataFailed, {name}));
-  }
-  if (type != REG_SZ && type != REG_EXPAND_SZ) return {{}, SInvalidRegType};
-  ValueText value{data.substr(0, strnlen(data.data(), size))};
-  if (!WideDataIs(name, value.text)) value = {{}, SValueNotRepresentable};
-  return value;
-}
-
-// A value that changed or vanished between the two reads cannot be told
-// exact either; it is reported, not guessed at.
-bool TRegistry::WideDataIs(const std::string& name, const std::string& text) {
-  const WideText wideName = WideOf(name);
-  DWORD type = REG_NONE;
-  DWORD size = 0;
-  if (RegQueryValueExW(openKey, wideName.c_str(), nullptr, &type, nullptr, &size) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  WideText data(size / sizeof(WCHAR) + 1, WCHAR{});
-  if (RegQueryValueExW(openKey, wideName.c_str(), nullptr, &type,
-                       reinterpret_cast<BYTE*>(data.data()), &size) != ERROR_SUCCESS) {
-    return false;
-  }
-  data.resize(size / sizeof(WCHAR));
-  return SameInAnsi(data.data(), std::min(data.find(WCHAR{}), data.size()), text);
+  values.clear();
+  return openKey ? ListResult::KeptChanging : ListResult::Listed;
 }
 
 void TRegistry::WriteValueText(const std::string& name, const std::string& text) {
@@ -171,8 +209,10 @@ bool TRegistry::RemoveValue(const std::string& name) {
   return RegDeleteValueA(openKey, name.c_str()) == ERROR_SUCCESS;
 }
 
-bool TRegistry::HasValue(const std::string& name) {
+Presence TRegistry::HasValue(const std::string& name) {
   DWORD type = REG_NONE;
   DWORD size = 0;
-  return RegQueryValueExA(openKey, name.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS;
+  const LONG result = RegQueryValueExA(openKey, name.c_str(), nullptr, &type, nullptr, &size);
+  if (result == ERROR_SUCCESS) return Presence::Present;
+  return IsAbsent(result) ? Presence::Absent : Presence::Unknown;
 }

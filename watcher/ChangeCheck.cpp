@@ -11,20 +11,34 @@
 
 namespace {
 
-// The first decimal name that no value of the key has.
+// The first decimal name that no value of the key has. A name that cannot
+// be told free is not taken: writing it might replace another value.
 std::string FreeValueName(TRegistry& registry) {
   for (uint32_t number = 0;; ++number) {
     std::string name = std::to_string(number);
-    if (!registry.HasValue(name)) return name;
+    const Presence presence = registry.HasValue(name);
+    if (presence == Presence::Unknown) Raise(new ERegistryException(SRegGetDataFailed, {name}));
+    if (presence == Presence::Absent) return name;
   }
 }
 
 // A Yes that did not happen must not pass for one; a value that vanished by
 // itself meanwhile is gone all the same.
 void RemoveAsked(TRegistry& registry, const std::string& name) {
-  if (!registry.RemoveValue(name) && registry.HasValue(name)) {
+  if (!registry.RemoveValue(name) && registry.HasValue(name) != Presence::Absent) {
     Raise(new ERegistryException(SRegDeleteValueFailed, {ShowText(name).text}));
   }
+}
+
+// Into the native view, making the key when it was deleted: the user asked
+// for the line back.
+void WriteBack(const WatchPass& pass, const std::string& line) {
+  const WatchedView& native = pass.views.front();
+  native.registry->LeaveKey();
+  if (!native.registry->EnterKey(pass.watchedKey, true)) {
+    Raise(new ERegistryException(SRegOpenKeyFailed, {native.keyLine}));
+  }
+  native.registry->WriteValueText(FreeValueName(*native.registry), line);
 }
 
 // A line of the snapshot ends at a CR and the file at a 0x1A, and an empty
@@ -33,41 +47,40 @@ bool SnapshotCanHold(const std::string& data) {
   return !data.empty() && data.find_first_of("\r\x1A") == std::string::npos;
 }
 
-// A No accepts only what the user saw whole and what the snapshot can
-// hold; anything else is asked about again in the next run.
-//
-// Each value's data is read once: what the user accepts is what the prompt
-// showed, even when another program changes the value while it is open.
+// What the user accepts is what the prompt showed: the text of the one
+// listing of the pass, even when another program changes the value while
+// the prompt is open. A No accepts only what the user saw whole and what
+// the snapshot can hold; anything else is asked about again in the next run.
 void CheckAdded(const WatchPass& pass) {
   MatchIndex accepted(pass.snapshot);
-  for (int32_t position = 0; position < pass.values.EntryCount(); ++position) {
-    const std::string name = pass.values.EntryAt(position);
-    const ValueText value = pass.registry.ReadValueText(name);
-    if (!value.Carried()) {
-      pass.uncarried.Note(value.problem, name);
-      continue;
-    }
-    if (accepted.HasMatch(value.text)) continue;
-    const PromptText prompt = AddedPromptText(pass.keyLine, name, value.text);
-    if (AnsweredYes(prompt.text, name)) {
-      RemoveAsked(pass.registry, name);
-    } else if (prompt.shownWhole && SnapshotCanHold(value.text)) {
-      AppendSnapshotLine(pass.channel, value.text);
-      // Kept in the list too, so that a rewrite later in this pass keeps it.
-      pass.snapshot.AppendEntry(value.text);
+  for (const WatchedView& view : pass.views) {
+    for (const RegistryValue& value : view.values) {
+      if (!value.Carried()) {
+        pass.passedOver.push_back({view.keyLine, value.wideName, value.problem});
+        continue;
+      }
+      if (accepted.HasMatch(value.text)) continue;
+      const PromptText prompt = AddedPromptText(view.keyLine, value.name, value.text);
+      if (AnsweredYes(prompt.text, value.name)) {
+        RemoveAsked(*view.registry, value.name);
+      } else if (prompt.shownWhole && SnapshotCanHold(value.text)) {
+        AppendSnapshotLine(pass.channel, value.text);
+        // Kept in the list too, so that a rewrite later in this pass keeps it.
+        pass.snapshot.AppendEntry(value.text);
+      }
     }
   }
 }
 
-// A value passed over holds the empty text, which no snapshot line is.
+// A line is vanished only when no value of any view holds it.
 void CheckRemoved(const WatchPass& pass) {
-  for (int32_t position = 0; position < pass.values.EntryCount(); ++position) {
-    const std::string name = pass.values.EntryAt(position);
-    const ValueText value = pass.registry.ReadValueText(name);
-    if (!value.Carried()) pass.uncarried.Note(value.problem, name);
-    pass.values.ReplaceEntry(position, value.text);
+  TStringList texts;
+  for (const WatchedView& view : pass.views) {
+    for (const RegistryValue& value : view.values) {
+      if (value.Carried()) texts.AppendEntry(value.text);
+    }
   }
-  MatchIndex present(pass.values);
+  MatchIndex present(texts);
   int32_t position = 0;
   while (position < pass.snapshot.EntryCount()) {
     const std::string line = pass.snapshot.EntryAt(position);
@@ -75,12 +88,12 @@ void CheckRemoved(const WatchPass& pass) {
       ++position;
       continue;
     }
-    if (!AnsweredYes(RemovedPromptText(pass.keyLine, line), line)) {
+    if (!AnsweredYes(RemovedPromptText(pass.views.front().keyLine, line), line)) {
       pass.snapshot.RemoveEntryAt(position);
       RewriteSnapshot(pass.rewritePath, pass.snapshot);
       continue;
     }
-    pass.registry.WriteValueText(FreeValueName(pass.registry), line);
+    WriteBack(pass, line);
     ++position;
   }
 }
@@ -90,9 +103,6 @@ void CheckRemoved(const WatchPass& pass) {
 // Both checks run in every pass: comparing only the counts would miss a
 // value whose data was replaced, the commonest way to hijack an entry.
 void RunChangeCheck(const WatchPass& pass) {
-  for (const std::string& name : pass.registry.UncarriedNames()) {
-    pass.uncarried.Note(SValueNotRepresentable, name);
-  }
   CheckAdded(pass);
   CheckRemoved(pass);
 }

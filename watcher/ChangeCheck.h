@@ -1,37 +1,32 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "Prompt.h"
+#include "Registry.h"
 #include "TextChannel.h"
 
-class TRegistry;
 class TStringList;
 
-// The first value of a run that KeyVigil could not carry (of a type it
-// cannot watch, or with text beyond the ANSI code page): it is passed over
-// so that it hides no other value, and reported when the run is otherwise
-// over.
-struct FirstUncarried {
-  uint16_t problem = 0;
-  std::string name;
-
-  void Note(uint16_t valueProblem, const std::string& valueName) {
-    if (problem != 0) return;
-    problem = valueProblem;
-    name = valueName;
-  }
+// The watched key in one registry view, with its values as one listing gave
+// them.
+struct WatchedView {
+  std::string keyLine;                  // names the key in this view in the prompts
+  std::unique_ptr<TRegistry> registry;  // with the key open in this view, or none
+  std::vector<RegistryValue> values;
 };
 
 // What one watch pass hands the change check.
 struct WatchPass {
-  const std::string& keyLine;      // names the watched key in the prompts
-  TRegistry& registry;             // with the watched key open, or none
-  TStringList& values;             // the key's value names
-  TStringList& snapshot;           // the accepted data, as loaded
-  TTextChannel& channel;           // bound to the snapshot's read/append path
-  const std::string& rewritePath;  // where the snapshot is rewritten
-  FirstUncarried& uncarried;       // the run's first value passed over
+  const char* watchedKey;                // below HKEY_LOCAL_MACHINE
+  std::vector<WatchedView>& views;       // the native view first
+  TStringList& snapshot;                 // the accepted data, as loaded
+  TTextChannel& channel;                 // bound to the snapshot's read/append path
+  const std::string& rewritePath;        // where the snapshot is rewritten
+  std::vector<PassedOver>& passedOver;   // every value of the run passed over
 };
 
 // Asks about every entry that appeared or vanished and carries out each

@@ -17,6 +17,7 @@ namespace {
 struct PassPlan {
   const char* watchedKey;
   const char* keyLine;
+  const char* wowKeyLine;  // the 32-bit view's on 64-bit Windows
   const char* defaultReadPath;
   const char* defaultRewritePath;
   const char* argumentSuffix;
@@ -24,10 +25,12 @@ struct PassPlan {
 
 const PassPlan kPasses[] = {
     {"Software\\Microsoft\\Windows\\CurrentVersion\\Run",
-     "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run", "C:\\KeyVigil.dat",
-     "C:\\keyvigil.dat", ""},
+     "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+     "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run",
+     "C:\\KeyVigil.dat", "C:\\keyvigil.dat", ""},
     {"Software\\Microsoft\\Windows\\CurrentVersion\\RunServices",
      "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\RunServices",
+     "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\RunServices",
      "C:\\KeyVigil.dat2", "C:\\keyvigil.dat2", "2"},
 };
 
@@ -65,23 +68,36 @@ class MachineLock {
 // The run's objects, freed in the order they were made, also when a failure
 // ends the run early.
 struct WatchObjects {
-  std::unique_ptr<TRegistry> registry = std::make_unique<TRegistry>();
-  std::unique_ptr<TStringList> values = std::make_unique<TStringList>();
+  std::vector<WatchedView> views;
   std::unique_ptr<TStringList> snapshot = std::make_unique<TStringList>();
   TTextChannel channel{};
 
   ~WatchObjects() {
-    registry.reset();
-    values.reset();
+    views.clear();
     snapshot.reset();
   }
 };
 
-void WatchOnePass(WatchObjects& run, const PassPlan& plan, FirstUncarried& uncarried) {
-  run.values->RemoveAllEntries();
+void ListWatchedView(WatchedView& view, const char* watchedKey) {
+  EnterWatchedKey(*view.registry, watchedKey, view.keyLine);
+  const ListResult listed = view.registry->ListValues(view.values);
+  if (listed == ListResult::Failed) {
+    Raise(new ERegistryException(SRegGetDataFailed, {view.keyLine}));
+  }
+  if (listed == ListResult::KeptChanging) {
+    Raise(new ERegistryException(SRegKeyKeepsChanging, {view.keyLine}));
+  }
+}
+
+void WatchOnePass(WatchObjects& run, const PassPlan& plan, std::vector<PassedOver>& passedOver) {
   run.snapshot->RemoveAllEntries();
-  EnterWatchedKey(*run.registry, plan.watchedKey, plan.keyLine);
-  run.registry->ListValueNames(*run.values);
+  run.views.clear();
+  for (const REGSAM view : RegistryViews()) {
+    const char* keyLine = view == KEY_WOW64_32KEY ? plan.wowKeyLine : plan.keyLine;
+    run.views.push_back({keyLine, std::make_unique<TRegistry>(), {}});
+    run.views.back().registry->SelectView(view);
+    ListWatchedView(run.views.back(), plan.watchedKey);
+  }
 
   std::string readPath = plan.defaultReadPath;
   std::string rewritePath = plan.defaultRewritePath;
@@ -90,22 +106,14 @@ void WatchOnePass(WatchObjects& run, const PassPlan& plan, FirstUncarried& uncar
     rewritePath = readPath;
   }
   LoadSnapshot(run.channel, readPath, *run.snapshot);
-  RunChangeCheck({plan.keyLine, *run.registry, *run.values, *run.snapshot, run.channel, rewritePath,
-                  uncarried});
-}
-
-std::basic_string<WCHAR> Widened(const std::string& text) {
-  std::basic_string<WCHAR> wide(text.size(), 0);
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                      static_cast<int>(wide.size()));
-  return wide;
+  RunChangeCheck({plan.watchedKey, run.views, *run.snapshot, run.channel, rewritePath, passedOver});
 }
 
 }  // namespace
 
 // A key that exists but cannot be opened must not look emptied, or every
 // accepted entry would be reported as deleted.
-void EnterWatchedKey(TRegistry& registry, const char* watchedKey, const char* keyLine) {
+void EnterWatchedKey(TRegistry& registry, const char* watchedKey, const std::string& keyLine) {
   registry.SelectRoot(HKEY_LOCAL_MACHINE);
   registry.LeaveKey();
   if (!registry.EnterKey(watchedKey, false) && registry.LastOpenResult() != ERROR_FILE_NOT_FOUND) {
@@ -117,18 +125,10 @@ void WatchRun() {
   {
     MachineLock lock;
     WatchObjects run;
-    run.values->ResizeStorage(kPresetSlots);
     run.snapshot->ResizeStorage(kPresetSlots);
-    FirstUncarried uncarried;
-    const char* uncarriedKeyLine = nullptr;
-    for (const PassPlan& plan : kPasses) {
-      WatchOnePass(run, plan, uncarried);
-      if (uncarried.problem != 0 && !uncarriedKeyLine) uncarriedKeyLine = plan.keyLine;
-    }
-    if (uncarried.problem != 0) {
-      Raise(new ERegistryException(
-          PassedOverText({{uncarriedKeyLine, Widened(uncarried.name), uncarried.problem}})));
-    }
+    std::vector<PassedOver> passedOver;
+    for (const PassPlan& plan : kPasses) WatchOnePass(run, plan, passedOver);
+    if (!passedOver.empty()) Raise(new ERegistryException(PassedOverText(passedOver)));
   }
   ShutDownProcess();
 }

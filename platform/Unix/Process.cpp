@@ -192,6 +192,15 @@ HMODULE GetModuleHandleA(LPCSTR moduleName) {
   return reinterpret_cast<HMODULE>(ProgramBase());
 }
 
+// The stand-in has no system functions to look up: it is a 64-bit Windows
+// from the start.
+FARPROC GetProcAddress(HMODULE, LPCSTR) {
+  SetLastError(ERROR_PROC_NOT_FOUND);
+  return nullptr;
+}
+
+HANDLE GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)); }
+
 DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
   if (!module || reinterpret_cast<uintptr_t>(module) == ProgramBase()) {
     return *programPath ? CopyName(programPath, fileName, size) : 0;

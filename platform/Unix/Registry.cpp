@@ -16,6 +16,7 @@
 #include <memory>
 #include <set>
 
+#include "CaseFold.h"
 #include "Handles.h"
 #include "Hive.h"
 #include "MachineRoot.h"
@@ -93,7 +94,7 @@ HiveFile* Current(HiveId id, LONG& status) {
   std::unique_ptr<HiveFile>& file = hiveFiles[path];
   if (!file) file = std::make_unique<HiveFile>(RootNameOf(id));
   struct stat now {};
-  const bool exists = stat(path.c_str(), &now) == 0;
+  const bool exists = unixSyscalls.stat(path.c_str(), &now) == 0;
   if (!exists && errno != ENOENT) {
     status = ERROR_CANTREAD;
     return nullptr;
@@ -101,7 +102,9 @@ HiveFile* Current(HiveId id, LONG& status) {
   if (!exists) now = {};
   if (!file->known || !SameFile(now, file->identity)) {
     std::string text;
-    const LONG read = exists ? ReadWhole(path, now, text) : ERROR_SUCCESS;
+    LONG read = exists ? ReadWhole(path, now, text) : ERROR_SUCCESS;
+    // Only a missing hive is an empty registry; an empty file is a broken one.
+    if (read == ERROR_SUCCESS && exists && text.empty()) read = ERROR_BADDB;
     file->status = read == ERROR_SUCCESS && !file->hive.Parse(std::move(text)) ? ERROR_BADDB : read;
     if (file->status != ERROR_SUCCESS) file->hive.Parse("");
     file->identity = now;
@@ -126,9 +129,29 @@ bool Writable(HiveId id) {
          faccessat(AT_FDCWD, MachineRoot().c_str(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
+// Windows' FILETIME: 100 ns units since 1601.
+uint64_t FileTimeOf(const timespec& time) {
+  return (static_cast<uint64_t>(time.tv_sec) + 11644473600u) * 10000000u +
+         static_cast<uint64_t>(time.tv_nsec) / 100;
+}
+
+// The keys' last-write time is the file's, so it must move on with every
+// write, also within one tick of the file system's clock.
+void MoveOnFrom(int fd, const timespec& previous) {
+  struct stat written {};
+  if (fstat(fd, &written) != 0 || FileTimeOf(written.st_mtim) > FileTimeOf(previous)) return;
+  timespec times[2] = {{0, UTIME_OMIT}, previous};
+  times[1].tv_nsec += 100;
+  if (times[1].tv_nsec >= 1000000000) {
+    times[1].tv_nsec -= 1000000000;
+    ++times[1].tv_sec;
+  }
+  futimens(fd, times);
+}
+
 // The temporary is made afresh and exclusively: a link planted at its name
 // would otherwise have the hive's text written wherever it points.
-LONG WriteWhole(const std::string& path, const std::string& text) {
+LONG WriteWhole(const std::string& path, const std::string& text, const timespec& previous) {
   const std::string temporary = path + ".new";
   unixSyscalls.unlink(temporary.c_str());
   const int fd =
@@ -142,6 +165,7 @@ LONG WriteWhole(const std::string& path, const std::string& text) {
     if (ok) done += static_cast<size_t>(count);
   }
   const int writeError = errno;
+  if (ok) MoveOnFrom(fd, previous);
   ok = ok && unixSyscalls.fsync(fd) == 0;
   ok = unixSyscalls.close(fd) == 0 && ok;
   ok = ok && unixSyscalls.rename(temporary.c_str(), path.c_str()) == 0;
@@ -201,7 +225,9 @@ LONG ChangeHive(HiveId id, const std::function<LONG(Hive&)>& change) {
   LONG status = ERROR_SUCCESS;
   HiveFile* file = Current(id, status);
   if (file) status = change(file->hive);
-  if (file && status == ERROR_SUCCESS) status = WriteWhole(path, file->hive.Serialize());
+  if (file && status == ERROR_SUCCESS) {
+    status = WriteWhole(path, file->hive.Serialize(), file->identity.st_mtim);
+  }
   // Whatever happened, the next call reads the file afresh.
   if (file) file->known = false;
   return status;
@@ -223,11 +249,11 @@ std::string Joined(const std::string& base, LPCSTR subKey) {
 
 // The key behind a handle as the hive now holds it; its section may be
 // absent when only keys below it have one.
-LONG Lookup(HKEY handle, OpenKey*& key, const HiveKey*& section) {
+LONG Lookup(HKEY handle, OpenKey*& key, HiveFile*& file, const HiveKey*& section) {
   key = KeyOf(handle);
   if (!key) return ERROR_INVALID_HANDLE;
   LONG status = ERROR_SUCCESS;
-  HiveFile* file = Current(key->hive, status);
+  file = Current(key->hive, status);
   if (!file) return status;
   if (!file->hive.Exists(key->path)) return ERROR_KEY_DELETED;
   section = file->hive.Find(key->path);
@@ -238,6 +264,49 @@ LONG NewHandle(HiveId hive, std::string path, REGSAM access, PHKEY result) {
   auto* key = new OpenKey{hive, std::move(path), access};
   openKeys.insert(key);
   *result = reinterpret_cast<HKEY>(key);
+  return ERROR_SUCCESS;
+}
+
+// The 32-bit view of 64-bit Windows keeps the 32-bit programs' keys of
+// HKEY_LOCAL_MACHINE\Software apart, below Software\Wow6432Node.
+std::string ViewPath(const OpenKey& base, LPCSTR subKey, REGSAM access) {
+  const std::string path = Joined(base.path, subKey);
+  const std::string folded = FoldedCopy(path);
+  const bool software = folded == "software" || folded.starts_with("software\\");
+  const bool redirected =
+      folded == "software\\wow6432node" || folded.starts_with("software\\wow6432node\\");
+  if (!(access & KEY_WOW64_32KEY) || base.hive != LocalMachine || !base.path.empty() ||
+      !software || redirected) {
+    return path;
+  }
+  return path.substr(0, 8) + "\\Wow6432Node" + path.substr(8);
+}
+
+bool IsStringType(DWORD type) {
+  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+// Windows keeps string data as UTF-16, so its sizes are in those units.
+DWORD StoredSize(const HiveValue& value) {
+  return static_cast<DWORD>(value.data.size() * (IsStringType(value.type) ? sizeof(WCHAR) : 1));
+}
+
+// String data as UTF-16 units, anything else as it is, with the size the
+// caller asked for or needs.
+LONG WidenData(const HiveValue& value, LPBYTE data, LPDWORD dataLength) {
+  if (!dataLength) return ERROR_SUCCESS;
+  const DWORD available = *dataLength;
+  *dataLength = StoredSize(value);
+  if (!data) return ERROR_SUCCESS;
+  if (available < *dataLength) return ERROR_MORE_DATA;
+  if (!IsStringType(value.type)) {
+    value.data.copy(reinterpret_cast<char*>(data), value.data.size());
+    return ERROR_SUCCESS;
+  }
+  std::basic_string<WCHAR> wide(value.data.size(), WCHAR{});
+  MultiByteToWideChar(CP_ACP, 0, value.data.data(), static_cast<int>(wide.size()), wide.data(),
+                      static_cast<int>(wide.size()));
+  wide.copy(reinterpret_cast<WCHAR*>(data), wide.size());
   return ERROR_SUCCESS;
 }
 
@@ -260,7 +329,7 @@ LONG RegOpenKeyExA(HKEY handle, LPCSTR subKey, DWORD, REGSAM access, PHKEY resul
   LONG status = ERROR_SUCCESS;
   HiveFile* file = Current(base->hive, status);
   if (!file) return status;
-  const std::string path = Joined(base->path, subKey);
+  const std::string path = ViewPath(*base, subKey, access);
   if (!file->hive.Exists(path)) return ERROR_FILE_NOT_FOUND;
   if ((access & kWriteAccess) && !Writable(base->hive)) return ERROR_ACCESS_DENIED;
   return NewHandle(base->hive, path, access, result);
@@ -272,7 +341,7 @@ LONG RegCreateKeyExA(HKEY handle, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM acc
   const OpenKey* base = KeyOf(handle);
   if (!base) return ERROR_INVALID_HANDLE;
   if (!Writable(base->hive)) return ERROR_ACCESS_DENIED;
-  const std::string path = Joined(base->path, subKey);
+  const std::string path = ViewPath(*base, subKey, access);
   bool created = false;
   const LONG status = ChangeHive(base->hive, [&](Hive& hive) -> LONG {
     if (hive.Exists(path)) return ERROR_ALREADY_EXISTS;
@@ -310,18 +379,18 @@ LONG RegQueryInfoKeyA(HKEY handle, LPSTR, LPDWORD, LPDWORD, LPDWORD subKeys,
                       LPDWORD maxValueNameLength, LPDWORD maxValueLength,
                       LPDWORD securityDescriptor, PFILETIME lastWriteTime) {
   OpenKey* key = nullptr;
+  HiveFile* file = nullptr;
   const HiveKey* section = nullptr;
-  const LONG status = Lookup(handle, key, section);
+  const LONG status = Lookup(handle, key, file, section);
   if (status != ERROR_SUCCESS) return status;
-  LONG ignored = ERROR_SUCCESS;
-  const std::vector<std::string> children = Current(key->hive, ignored)->hive.SubKeysOf(key->path);
+  const std::vector<std::string> children = file->hive.SubKeysOf(key->path);
   DWORD longestChild = 0, longestName = 0, longestData = 0;
   for (const std::string& child : children)
     longestChild = std::max<DWORD>(longestChild, child.size());
   if (section) {
     for (const HiveValue& value : section->values) {
       longestName = std::max<DWORD>(longestName, value.name.size());
-      longestData = std::max<DWORD>(longestData, value.data.size());
+      longestData = std::max<DWORD>(longestData, StoredSize(value));
     }
   }
   if (subKeys) *subKeys = static_cast<DWORD>(children.size());
@@ -331,15 +400,19 @@ LONG RegQueryInfoKeyA(HKEY handle, LPSTR, LPDWORD, LPDWORD, LPDWORD subKeys,
   if (maxValueNameLength) *maxValueNameLength = longestName;
   if (maxValueLength) *maxValueLength = longestData;
   if (securityDescriptor) *securityDescriptor = 0;
-  if (lastWriteTime) *lastWriteTime = {};
+  if (lastWriteTime) {
+    const uint64_t written = file->identity.st_mtim.tv_sec ? FileTimeOf(file->identity.st_mtim) : 0;
+    *lastWriteTime = {static_cast<DWORD>(written), static_cast<DWORD>(written >> 32)};
+  }
   return ERROR_SUCCESS;
 }
 
 LONG RegEnumValueA(HKEY handle, DWORD index, LPSTR valueName, LPDWORD valueNameLength, LPDWORD,
                    LPDWORD type, LPBYTE data, LPDWORD dataLength) {
   OpenKey* key = nullptr;
+  HiveFile* file = nullptr;
   const HiveKey* section = nullptr;
-  const LONG status = Lookup(handle, key, section);
+  const LONG status = Lookup(handle, key, file, section);
   if (status != ERROR_SUCCESS) return status;
   if (!section || index >= section->values.size()) return ERROR_NO_MORE_ITEMS;
   if (!valueName || !valueNameLength) return ERROR_INVALID_PARAMETER;
@@ -352,12 +425,32 @@ LONG RegEnumValueA(HKEY handle, DWORD index, LPSTR valueName, LPDWORD valueNameL
   return CopyOut(value.data, data, dataLength);
 }
 
+LONG RegEnumValueW(HKEY handle, DWORD index, LPWSTR valueName, LPDWORD valueNameLength, LPDWORD,
+                   LPDWORD type, LPBYTE data, LPDWORD dataLength) {
+  OpenKey* key = nullptr;
+  HiveFile* file = nullptr;
+  const HiveKey* section = nullptr;
+  const LONG status = Lookup(handle, key, file, section);
+  if (status != ERROR_SUCCESS) return status;
+  if (!section || index >= section->values.size()) return ERROR_NO_MORE_ITEMS;
+  if (!valueName || !valueNameLength) return ERROR_INVALID_PARAMETER;
+  const HiveValue& value = section->values[index];
+  const int length = static_cast<int>(value.name.size());
+  if (*valueNameLength <= value.name.size()) return ERROR_MORE_DATA;
+  MultiByteToWideChar(CP_ACP, 0, value.name.data(), length, valueName, length);
+  valueName[length] = 0;
+  *valueNameLength = static_cast<DWORD>(length);
+  if (type) *type = value.type;
+  return WidenData(value, data, dataLength);
+}
+
 LONG RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                       LPDWORD dataLength) {
   if (reserved) return ERROR_INVALID_PARAMETER;
   OpenKey* key = nullptr;
+  HiveFile* file = nullptr;
   const HiveKey* section = nullptr;
-  const LONG status = Lookup(handle, key, section);
+  const LONG status = Lookup(handle, key, file, section);
   if (status != ERROR_SUCCESS) return status;
   const HiveValue* value = section ? section->Find(valueName ? valueName : "") : nullptr;
   if (!value) return ERROR_FILE_NOT_FOUND;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -10,5 +11,6 @@ int OpenFile(const char* path, int flags, mode_t mode) { return ::open(path, fla
 }  // namespace
 
 UnixSyscalls unixSyscalls = {
-    OpenFile, ::read, ::write, ::close, ::fsync, ::ftruncate, ::lseek, ::rename, ::unlink, ::malloc,
+    OpenFile, ::read,   ::write,  ::close,  ::fsync, ::ftruncate,
+    ::lseek,  ::rename, ::unlink, ::malloc, ::stat,
 };

@@ -5,6 +5,7 @@
 // program itself never changes it.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 struct UnixSyscalls {
@@ -18,6 +19,7 @@ struct UnixSyscalls {
   int (*rename)(const char* from, const char* to);
   int (*unlink)(const char* path);
   void* (*malloc)(size_t size);
+  int (*stat)(const char* path, struct stat* status);
 };
 
 extern UnixSyscalls unixSyscalls;

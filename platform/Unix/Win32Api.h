@@ -35,6 +35,8 @@ typedef DWORD LCID;
 typedef DWORD LCTYPE;
 typedef DWORD REGSAM;
 typedef LONG LSTATUS;
+typedef BOOL* PBOOL;
+typedef intptr_t (*FARPROC)();
 
 struct HKEY__;
 typedef HKEY__* HKEY;
@@ -130,6 +132,7 @@ typedef LONG (*LPTOP_LEVEL_EXCEPTION_FILTER)(EXCEPTION_POINTERS*);
 #define ERROR_INVALID_NAME 123L
 #define ERROR_DIR_NOT_EMPTY 145L
 #define ERROR_ALREADY_EXISTS 183L
+#define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
@@ -159,6 +162,8 @@ typedef LONG (*LPTOP_LEVEL_EXCEPTION_FILTER)(EXCEPTION_POINTERS*);
 #define KEY_READ 0x20019
 #define KEY_WRITE 0x20006
 #define KEY_ALL_ACCESS 0xF003F
+#define KEY_WOW64_64KEY 0x0100
+#define KEY_WOW64_32KEY 0x0200
 
 // Files.
 #define GENERIC_READ 0x80000000UL
@@ -270,8 +275,6 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, cons
 LONG RegDeleteValueA(HKEY key, LPCSTR valueName);
 LONG RegEnumValueW(HKEY key, DWORD index, LPWSTR valueName, LPDWORD valueNameLength,
                    LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataLength);
-LONG RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                      LPDWORD dataLength);
 
 // kernel32: files
 HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
@@ -311,6 +314,8 @@ LCID GetThreadLocale();
 int GetLocaleInfoA(LCID locale, LCTYPE type, LPSTR data, int size);
 LPSTR GetCommandLineA();
 HMODULE GetModuleHandleA(LPCSTR moduleName);
+FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
+HANDLE GetCurrentProcess();
 DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 HMODULE LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD flags);
 BOOL FreeLibrary(HMODULE module);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include "../support/Failures.h"
 #include "../support/ScratchMachine.h"
@@ -24,10 +25,18 @@ class Registry : public ::testing::Test {
               ERROR_SUCCESS);
   }
   void TearDown() override { RegCloseKey(scratch); }
-  // The text read, or the id of the message that says why it was passed over.
-  std::string Read(const std::string& name) {
-    const ValueText value = registry.ReadValueText(name);
-    return value.Carried() ? value.text : "passed over: " + std::to_string(value.problem);
+  // Each value listed as name=text, or with the id of the message that says
+  // why it was passed over.
+  std::vector<std::string> Listed() {
+    std::vector<RegistryValue> values;
+    EXPECT_EQ(registry.ListValues(values), ListResult::Listed);
+    std::vector<std::string> listed;
+    for (const RegistryValue& value : values) {
+      listed.push_back(value.name + "=" +
+                       (value.Carried() ? value.text
+                                        : "passed over: " + std::to_string(value.problem)));
+    }
+    return listed;
   }
 
   ScratchMachine machine;
@@ -42,31 +51,29 @@ class Registry : public ::testing::Test {
 // watch-run tests pass over a number, list a key that is not there as empty,
 // and read the default value, data that holds a zero, and a hive that stops
 // parsing (an error, not an empty key).
-TEST_F(Registry, ListingReadingRemovingAndWritingValues) {
-  const std::tuple<const char*, DWORD, std::string, const char*> cases[] = {
-      {"expand", REG_EXPAND_SZ, "%SystemRoot%\\b.exe\0"s, "%SystemRoot%\\b.exe"},
-      {"multi", REG_MULTI_SZ, "C:\\t.exe\0\0"s, "passed over: 65431"},
-      {"nothing", REG_BINARY, "", ""},
-      {"plain", REG_SZ, "C:\\a.exe\0"s, "C:\\a.exe"},
-      {"unended", REG_SZ, "no zero", "no zero"},
+TEST_F(Registry, ListingRemovingAndWritingValues) {
+  const std::tuple<const char*, DWORD, std::string> cases[] = {
+      {"expand", REG_EXPAND_SZ, "%SystemRoot%\\b.exe\0"s},
+      {"multi", REG_MULTI_SZ, "C:\\t.exe\0\0"s},
+      {"nothing", REG_BINARY, ""},
+      {"plain", REG_SZ, "C:\\a.exe\0"s},
+      {"unended", REG_SZ, "no zero"},
   };
-  TStringList names;
-  names.AppendEntry("stale");
-  for (const auto& [name, type, data, read] : cases)
+  for (const auto& [name, type, data] : cases)
     RegSetValueExA(scratch, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
                    static_cast<DWORD>(data.size()));
-  registry.ListValueNames(names);
-  EXPECT_EQ(EntriesOf(names),
-            (std::vector<std::string>{"expand", "multi", "nothing", "plain", "unended"}));
-  for (const auto& [name, type, data, read] : cases) EXPECT_EQ(Read(name), read) << name;
-  EXPECT_EQ(Read("missing"), "");
+  EXPECT_EQ(Listed(), (std::vector<std::string>{"expand=%SystemRoot%\\b.exe",
+                                                "multi=passed over: 65431", "nothing=",
+                                                "plain=C:\\a.exe", "unended=no zero"}));
   EXPECT_TRUE(registry.RemoveValue("plain"));
   EXPECT_FALSE(registry.RemoveValue("plain"));
+  EXPECT_EQ(registry.HasValue("plain"), Presence::Absent);
+  EXPECT_EQ(registry.HasValue("unended"), Presence::Present);
   ASSERT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, kScratch.c_str()), ERROR_SUCCESS);
-  EXPECT_EQ(Read("unended"), "") << "a key deleted while open has no values";
+  EXPECT_EQ(Listed(), std::vector<std::string>{}) << "a key deleted while open has no values";
+  EXPECT_EQ(registry.HasValue("unended"), Presence::Absent);
   registry.LeaveKey();
-  EXPECT_EQ(Read("unended"), "") << "no key open reads as nothing there";
-  EXPECT_FALSE(registry.HasValue("unended"));
+  EXPECT_EQ(Listed(), std::vector<std::string>{}) << "no key open has no values";
   EXPECT_EQ(FailureOf([&] { registry.WriteValueText("0", "x"); }),
             "ERegistryException: Konnte Daten f\374r '0' nicht setzen");
 }
@@ -87,14 +94,21 @@ TEST_F(Registry, TextBeyondTheCodePageIsPassedOver) {
   for (const auto& [name, data] : values)
     RegSetValueExW(scratch, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
                    static_cast<DWORD>((wcslen(data) + 1) * sizeof(wchar_t)));
+  // A name with a zero in it, which only the native function sets, would
+  // name "Upd" in every ANSI call.
+  wchar_t hidden[] = L"Upd\0hidden", data[] = L"C:\\h.exe";
+  struct { USHORT length, room; wchar_t* text; } name{20, 22, hidden};
+  using SetValue = LONG(WINAPI*)(HKEY, void*, ULONG, ULONG, void*, ULONG);
+  reinterpret_cast<SetValue>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtSetValueKey")))(scratch, &name, 0, REG_SZ,
+                                                                       data, sizeof(data));
   // A registry may keep its values by age or by name.
-  const auto sorted = [](std::vector<std::string> list) { return std::ranges::sort(list), list; };
-  TStringList names;
-  registry.ListValueNames(names);
-  EXPECT_EQ(sorted(EntriesOf(names)), (std::vector<std::string>{"Pr\374fer", "Tool"}));
-  EXPECT_EQ(sorted(registry.UncarriedNames()), (std::vector<std::string>{"?????", "Tool"}));
-  EXPECT_EQ(Read("Tool"), "C:\\tool.exe") << "the look-alike hides nothing";
-  EXPECT_EQ(Read("Pr\374fer"), "passed over: 65435");
+  std::vector<std::string> listed = Listed();
+  std::ranges::sort(listed);
+  EXPECT_EQ(listed, (std::vector<std::string>{
+                        "?????" "=passed over: 65435", "Pr\374fer=passed over: 65435",
+                        "Tool=C:\\tool.exe", "Tool=passed over: 65435",
+                        "Upd\0hidden=passed over: 65435"s}));
 #endif
 }
 

@@ -17,6 +17,8 @@ inline const char kRun[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 inline const char kRunServices[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
 inline const std::string kRunLine = std::string("HKEY_LOCAL_MACHINE\\") + kRun;
 inline const std::string kRunServicesLine = std::string("HKEY_LOCAL_MACHINE\\") + kRunServices;
+inline const char kWowRun[] = "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run";
+inline const std::string kWowRunLine = std::string("HKEY_LOCAL_MACHINE\\") + kWowRun;
 
 using Values = std::vector<std::pair<std::string, std::string>>;  // name, data
 
@@ -69,10 +71,11 @@ inline Box Removed(const std::string& line, const std::string& answer,
 }
 
 // The error box with the class and the message (a regular expression).
-inline Box ErrorBox(const std::string& className, const std::string& message) {
+inline Box ErrorBox(const std::string& className, const std::string& message,
+                    const std::string& module = "keyvigil") {
   return {"Anwendungsfehler",
-          "Exception " + className + " in Modul keyvigil bei [0-9A-F]{8}\\.\n" + message, false,
-          ""};
+          "Exception " + className + " in Modul " + module + " bei [0-9A-F]{8}\\.\n" + message,
+          false, ""};
 }
 
 class WatchRunFixture : public ::testing::Test {

@@ -299,6 +299,39 @@ TEST_F(WatchRunHardening, ATextTooLongForABoxIsShortenedAndNeverAccepted) {
   EXPECT_EQ(ValuesOf(), "Short=C:\\" + std::string(274, 's') + ";");
 }
 
+// A value deleted while the key is listed shifts the positions of the
+// others. Whenever Tool goes, Evil is asked about and Old, there all the
+// time, is never taken for vanished; a key that changes at every look ends
+// the run unasked.
+TEST_F(WatchRunHardening, AKeyChangedWhileItIsListedHidesNoValue) {
+  const Values before{{"Tool", "C:\\tool.exe"}, {"Old", "C:\\old.exe"}, {"Evil", "C:\\evil.exe"}};
+  const std::string next = HivePath().string() + ".next";
+  const std::string evil = Added("Evil", "C:\\evil.exe", "n").text;
+  const std::string tool = Removed("C:\\tool.exe", "n").text;
+  int vanished = 0;
+  for (int look = 1; look == 1 || !std::filesystem::exists(next); ++look) {
+    SCOPED_TRACE("Tool deleted before look " + std::to_string(look));
+    WriteRun(before);
+    std::ofstream(next, std::ios::binary) << "REGEDIT4\r\n\r\n" << Section(kRun, {before[1], before[2]});
+    WriteSnapshot("C:\\tool.exe\r\nC:\\old.exe\r\n");
+    auto run = Start({}, "", FAULT_PROBE, {{"KEYVIGIL_HIVE_CHANGE_AT", std::to_string(look)}});
+    std::vector<std::string> asked;
+    for (TerminalBox box; run->NextBox(box); run->Answer("n")) asked.push_back(box.text);
+    EXPECT_EQ(run->ExitCode(), 0) << run->Output();
+    const bool toolVanished = asked == std::vector<std::string>{evil, tool};
+    EXPECT_TRUE(toolVanished || asked == std::vector<std::string>{evil}) << asked.size();
+    vanished += toolVanished;
+  }
+  EXPECT_GT(vanished, 0) << "Tool was never deleted while the key was listed";
+  WriteRun(before);
+  Expect(*Start({}, "", FAULT_PROBE, {{"KEYVIGIL_HIVE_CHANGE_AT", "1+"}}),
+         {ErrorBox("ERegistryException",
+                   "Schl\xFCssel 'HKEY_LOCAL_MACHINE\\\\Software\\\\Microsoft\\\\Windows\\\\"
+                   "CurrentVersion\\\\Run' \xE4ndert sich laufend\\.",
+                   "fault_probe")},
+         1);
+}
+
 // What the snapshot cannot hold (a CR ends a line, a 0x1A the file, an
 // empty line is none) is asked about again after No; a LF is kept.
 TEST_F(WatchRunHardening, DataTheSnapshotCannotHoldIsNeverStored) {

@@ -25,6 +25,8 @@ readonly RUN='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
 readonly SERVICES='HKLM\Software\Microsoft\Windows\CurrentVersion\RunServices'
 readonly RUN_LINE='HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Run'
 readonly SERVICES_LINE='HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\RunServices'
+readonly WOW_RUN='HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Run'
+readonly WOW_RUN_LINE='HKEY_LOCAL_MACHINE\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Run'
 readonly PROMPT_CAPTION='WARNUNG - ÄNDERUNG DER REGISTRY'
 readonly ERROR_CAPTION='Anwendungsfehler'
 artifacts=$PWD/tests/artifacts
@@ -171,8 +173,11 @@ lines() {
 # --- Setting up and checking the machine ------------------------------------
 
 reset_machine() {
-  "$WINE" reg delete "$RUN" /va /f >/dev/null 2>&1
-  "$WINE" reg delete "$SERVICES" /va /f >/dev/null 2>&1
+  local view
+  for view in 64 32; do
+    "$WINE" reg delete "$RUN" /va /f /reg:$view >/dev/null 2>&1
+    "$WINE" reg delete "$SERVICES" /va /f /reg:$view >/dev/null 2>&1
+  done
   rm -rf "$drive_c"/KeyVigil.dat "$drive_c"/KeyVigil.dat2 "$drive_c"/KeyVigil.DEU
 }
 
@@ -480,7 +485,9 @@ scenario_beyond_the_code_page() {
   start_program "$WINE" 'C:\KeyVigil.exe'
   answer_box "$PROMPT_CAPTION" no "$(added_prompt "$RUN_LINE" Neu 'C:\neu.exe')"
   answer_box "$ERROR_CAPTION" ok "$(error_text ERegistryException \
-    "$RUN_LINE"$'\r'"Wert '?????' enthält Zeichen, die KeyVigil nicht darstellen kann.")"
+    "$RUN_LINE${CUT}Wert 'Daten' enthält Zeichen, die KeyVigil nicht darstellen kann.$CUT$RUN_LINE\
+${CUT}Wert '\u0412 (5 Zeichen, gekürzt) \u0441' enthält Zeichen, die KeyVigil nicht darstellen kann.\
+$CUT$RUN_LINE${CUT}Wert '\uFF34ool' enthält Zeichen, die KeyVigil nicht darstellen kann.")"
   expect_exit 1
   expect_lines KeyVigil.dat 'C:\tool.exe' 'C:\neu.exe'
   expect_values "$RUN" '"Tool"="C:\\tool.exe"' '"Вирус"="C:\\v.exe"' \
@@ -583,7 +590,9 @@ scenario_five_passed_over() {
   start_program "$WINE" 'C:\KeyVigil.exe'
   expect_on_screen "$ERROR_CAPTION"
   answer_box "$ERROR_CAPTION" ok "$(error_text ERegistryException \
-    "$RUN_LINE${CUT}Ungültiger Datentyp für 'Five'.")"
+    "$RUN_LINE${CUT}Ungültiger Datentyp für 'Five'.$CUT$RUN_LINE${CUT}Ungültiger Datentyp für 'Four'.\
+$CUT$RUN_LINE${CUT}Ungültiger Datentyp für 'One'.$CUT$RUN_LINE${CUT}Ungültiger Datentyp für 'Three'.\
+$CUT$RUN_LINE${CUT}Ungültiger Datentyp für 'Two'.")"
   expect_exit 1
 }
 
@@ -663,18 +672,54 @@ scenario_snapshot_held() {
   expect_lines KeyVigil.dat 'C:\keep.exe' 'C:\gone.exe'
 }
 
-# The shipped 32-bit program, which sees the 32-bit view of the registry.
+# Both registry views with one snapshot: each new value is asked about with
+# its view's key line and deleted in that view only, a line held in either
+# view is no change, and a vanished line goes back into the native view.
+scenario_both_views() {
+  "$WINE" reg add "$RUN" /v Tool /d 'C:\native.exe' /f /reg:64 >/dev/null
+  "$WINE" reg add "$RUN" /v Tool /d 'C:\wow.exe' /f /reg:32 >/dev/null
+  "$WINE" reg add "$RUN" /v Old /d 'C:\old.exe' /f /reg:32 >/dev/null
+  write_snapshot KeyVigil.dat 'C:\old.exe' 'C:\gone.exe'
+  write_snapshot KeyVigil.dat2
+  start_program "$WINE" 'C:\KeyVigil.exe'
+  answer_box "$PROMPT_CAPTION" yes "$(added_prompt "$RUN_LINE" Tool 'C:\native.exe')"
+  answer_box "$PROMPT_CAPTION" no "$(added_prompt "$WOW_RUN_LINE" Tool 'C:\wow.exe')"
+  answer_box "$PROMPT_CAPTION" yes "$(removed_prompt "$RUN_LINE" 'C:\gone.exe')"
+  expect_exit 0
+  expect_values "$RUN" '"0"="C:\\gone.exe"'
+  expect_values "$WOW_RUN" '"Tool"="C:\\wow.exe"' '"Old"="C:\\old.exe"'
+  expect_lines KeyVigil.dat 'C:\old.exe' 'C:\gone.exe' 'C:\wow.exe'
+}
+
+# Yes to a vanished line of a deleted key makes the key again.
+scenario_restore_into_deleted_key() {
+  "$WINE" reg delete "$RUN" /f >/dev/null 2>&1
+  write_snapshot KeyVigil.dat 'C:\back.exe'
+  write_snapshot KeyVigil.dat2
+  start_program "$WINE" 'C:\KeyVigil.exe'
+  answer_box "$PROMPT_CAPTION" yes "$(removed_prompt "$RUN_LINE" 'C:\back.exe')"
+  expect_exit 0
+  expect_values "$RUN" '"0"="C:\\back.exe"'
+  expect_lines KeyVigil.dat 'C:\back.exe'
+}
+
+# The shipped 32-bit program finds both views through IsWow64Process and
+# asks about the native view first.
 scenario_win32_under_qemu() {
-  "$WINE" reg delete "$RUN" /va /f /reg:32 >/dev/null 2>&1
-  "$WINE" reg delete "$SERVICES" /va /f /reg:32 >/dev/null 2>&1
+  "$WINE" reg add "$RUN" /v Native /d 'C:\n.exe' /f /reg:64 >/dev/null
   "$WINE" reg add "$RUN" /v Updater /d 'C:\u.exe' /f /reg:32 >/dev/null
+  # A prefix booted on this kernel has no 32-bit system files of its own.
+  cp -n /usr/lib/i386-linux-gnu/wine/i386-windows/* "$drive_c/windows/syswow64/" 2>/dev/null
   box_timeout_ms=240000 exit_timeout_s=240
   # Without a reserved guest address space qemu cannot give 32-bit Wine its
   # fixed shared-user-data page at 0x7ffe0000 (c0000018 at start).
   start_program env WINELOADERNOEXEC=1 qemu-i386 -R 0xffff0000 /usr/lib/wine/wine 'C:\KeyVigil32.exe'
-  answer_box "$PROMPT_CAPTION" no "$(added_prompt "$RUN_LINE" Updater 'C:\u.exe')"
+  answer_box "$PROMPT_CAPTION" no "$(added_prompt "$RUN_LINE" Native 'C:\n.exe')"
+  answer_box "$PROMPT_CAPTION" yes "$(added_prompt "$WOW_RUN_LINE" Updater 'C:\u.exe')"
   expect_exit 0
-  expect_lines KeyVigil.dat 'C:\u.exe'
+  expect_lines KeyVigil.dat 'C:\n.exe'
+  expect_values "$RUN" '"Native"="C:\\n.exe"'
+  expect_values "$WOW_RUN"
 }
 
 run_scenario() {
@@ -708,7 +753,8 @@ main() {
   for scenario in ${E2E_SCENARIOS:-first_run added_kept added_removed vanished changed arguments \
     snapshot_blocked dword_value language_file full_disk one_run_at_a_time lock_squatted \
     rewrite_names beyond_the_code_page case_only device_names snapshot_read_only snapshot_held \
-    long_and_odd_values five_passed_over no_display win32_under_qemu}; do
+    long_and_odd_values five_passed_over no_display both_views restore_into_deleted_key \
+    win32_under_qemu}; do
     run_scenario "$scenario"
   done
   ((update_docs)) && copy_docs_pictures
