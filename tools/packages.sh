@@ -6,7 +6,7 @@
 require_packages() {
   local missing=() package
   for package in "$@"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+    [[ $(dpkg-query -W -f='${Status}' "$package" 2>/dev/null) == 'install ok installed' ]] ||
       missing+=("$package")
   done
   ((${#missing[@]} == 0)) && return 0
@@ -16,8 +16,8 @@ require_packages() {
     return 1
   fi
   echo "Installing ${missing[*]}"
-  if printf '%s\n' "${missing[@]}" | grep -q ':i386$' &&
-    ! dpkg --print-foreign-architectures | grep -qx i386; then
+  if [[ " ${missing[*]} " == *':i386 '* ]] &&
+    ! grep -qx i386 <<<"$(dpkg --print-foreign-architectures)"; then
     dpkg --add-architecture i386
   fi
   apt-get update -qq &&
@@ -27,7 +27,7 @@ require_packages() {
 # Makes the German locale that the Wine runs use (German button labels), as
 # root; without root it names what to do.
 require_german_locale() {
-  locale -a 2>/dev/null | grep -qix 'de_DE.utf8' && return 0
+  grep -qix 'de_DE.utf8' <<<"$(locale -a 2>/dev/null)" && return 0
   if ((EUID != 0)); then
     echo "Enable de_DE.UTF-8 in /etc/locale.gen and run locale-gen as root." >&2
     return 1

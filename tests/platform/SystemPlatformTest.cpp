@@ -41,6 +41,11 @@ TEST(SystemPlatform, TheCommandLineSplitsBackIntoTheArguments) {
   EXPECT_EQ(seen,
             "5\n[C:\\My Files\\s.dat]\n[a\tb]\n[\xE4\xF6\xFC]\n[" + z4096 + "]\n[" + z904 + "]\n");
 }
+#else
+TEST(SystemPlatform, TheCommandLineSplitsBackIntoTheArguments) {
+  GTEST_SKIP() << "the command is quoted for a POSIX shell; the Wine end-to-end run passes a "
+                  "quoted argument with a blank";
+}
 #endif
 
 #ifndef _WIN32

@@ -96,6 +96,14 @@ TEST_F(ListSave, AFailedWriteFlushOrReplaceKeepsTheOldContentAndNoNewFile) {
   EXPECT_EQ(machine.Read("snap.dat"), "accepted\r\n");
   EXPECT_EQ(FileCount(), 1);
 }
+#else
+TEST_F(ListSave, LinksAndReadOnlyFilesAreNeverWrittenThrough) {
+  GTEST_SKIP() << "links and file modes are made through Linux calls, and Wine run as root "
+                  "ignores the read-only mark";
+}
+TEST_F(ListSave, AFailedWriteFlushOrReplaceKeepsTheOldContentAndNoNewFile) {
+  GTEST_SKIP() << "failures are injected into the Linux build's system calls only";
+}
 #endif
 
 }  // namespace

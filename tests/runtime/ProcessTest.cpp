@@ -160,4 +160,10 @@ TEST_F(Process, TheTerminalGetsItsCharacterSet) {
 }
 
 }  // namespace
+#else
+const char kLinuxOnly[] = "runs the program on a pseudo-terminal and sends it signals";
+TEST(Process, EveryWayOfEndingShowsItsBoxAndExitCode) { GTEST_SKIP() << kLinuxOnly; }
+TEST(Process, EveryAllocationMayFailWithoutLosingTheReport) { GTEST_SKIP() << kLinuxOnly; }
+TEST(Process, CtrlCAtAnyMomentIsReported) { GTEST_SKIP() << kLinuxOnly; }
+TEST(Process, TheTerminalGetsItsCharacterSet) { GTEST_SKIP() << kLinuxOnly; }
 #endif

@@ -170,6 +170,10 @@ TEST_F(TextChannelTest, PlatformFailuresLeaveCodesAndNoPartOfALine) {
   unixSyscalls = saved;
   EXPECT_EQ(Put("e"), "|d\r\ne\r\n") << "a handle was kept";
 }
+#else
+TEST_F(TextChannelTest, PlatformFailuresLeaveCodesAndNoPartOfALine) {
+  GTEST_SKIP() << "failures are injected into the Linux build's system calls only";
+}
 #endif
 
 }  // namespace

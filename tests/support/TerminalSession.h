@@ -60,13 +60,13 @@ class TerminalSession {
   }
 
   // The program's exit code, once it has ended: -1 when a signal ended it,
-  // -2 when it still ran (waiting for an answer, say) after the bound for a
-  // hang and was killed.
+  // -2 when it was killed for showing a box no one will answer, or for
+  // still running after the bound for a hang.
   int ExitCode() {
     const auto deadline = Now() + kHangBoundMs;
     int status = 0;
-    while (exitCode == kRunning && waitpid(child, &status, WNOHANG) == 0) {
-      if (Now() >= deadline) return Kill(), exitCode = -2;
+    for (TerminalBox unanswered; exitCode == kRunning && waitpid(child, &status, WNOHANG) == 0;) {
+      if (Now() >= deadline || TakeBox(unanswered)) return Kill(), exitCode = -2;
       ReadSome(100);
     }
     while (ReadSome(0)) {

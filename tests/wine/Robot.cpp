@@ -10,7 +10,8 @@
 // The rectangles file gets the screen and the screen rectangles of the box
 // and of each of its buttons, one "name left top right bottom" a line.
 // Exit codes: 0 done, 2 no box in time, 3 bad arguments, 4 text not
-// written, 5 no such button, 6 box still open after the click.
+// written, 5 no such button, 6 box still open after the click, 7 a box with
+// another caption came (its text written to the file all the same).
 #include <windows.h>
 
 #include <cstdio>
@@ -63,6 +64,21 @@ bool WriteRectangles(HWND box, const wchar_t* path) {
   return true;
 }
 
+// The dialog class, so that a console or another window is never taken for
+// a box. The program shows one box at a time, so any box is the one to read.
+HWND VisibleBox() {
+  HWND box = nullptr;
+  while ((box = FindWindowExW(nullptr, box, L"#32770", nullptr)) && !IsWindowVisible(box)) {
+  }
+  return box;
+}
+
+bool HasCaption(HWND box, const wchar_t* caption) {
+  std::wstring shown(GetWindowTextLengthW(box) + 1, L'\0');
+  shown.resize(GetWindowTextW(box, shown.data(), shown.size()));
+  return shown == caption;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -71,12 +87,10 @@ int wmain(int argc, wchar_t** argv) {
   const DWORD timeoutMs = argc == 5 || argc == 6 ? wcstoul(argv[4], nullptr, 10) : 0;
   if (timeoutMs == 0 || !buttons.contains(argv[3])) return 3;
   HWND box = nullptr;
-  // The dialog class, so that a console or another window with that title
-  // is never taken for the box.
-  if (!WaitFor([&] { return IsWindowVisible(box = FindWindowW(L"#32770", argv[1])); }, timeoutMs))
-    return 2;
+  if (!WaitFor([&] { return (box = VisibleBox()) != nullptr; }, timeoutMs)) return 2;
   if (wcscmp(argv[2], L"-") != 0 && !WriteBoxText(box, argv[2])) return 4;
   if (argc == 6 && !WriteRectangles(box, argv[5])) return 4;
+  if (!HasCaption(box, argv[1])) return 7;
   if (buttons.at(argv[3]) == 0) return 0;
   HWND control = GetDlgItem(box, buttons.at(argv[3]));
   if (control == nullptr) return 5;
