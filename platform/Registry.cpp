@@ -39,15 +39,18 @@ LONG QueryFigures(HKEY key, KeyFigures& figures) {
 // The ANSI functions turn a character the code page lacks into '?' or a
 // look-alike without a word; converting the wide text without best fit
 // tells whether they would give it exactly.
+// The size is asked first, so that each of many texts takes only its room.
 bool ExactAnsi(const WCHAR* wide, size_t length, std::string& ansi) {
-  ansi.assign(length * 2, '\0');
+  ansi.clear();
   if (length == 0) return true;
   BOOL usedDefault = FALSE;
-  const int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, static_cast<int>(length),
-                                       ansi.data(), static_cast<int>(ansi.size()), nullptr,
-                                       &usedDefault);
-  ansi.resize(std::max(size, 0));
-  return size > 0 && !usedDefault;
+  const auto convert = [&](char* out, int room) {
+    return WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, static_cast<int>(length), out,
+                               room, nullptr, &usedDefault);
+  };
+  ansi.resize(std::max(convert(nullptr, 0), 0));
+  return !ansi.empty() && !usedDefault &&
+         convert(ansi.data(), static_cast<int>(ansi.size())) == static_cast<int>(ansi.size());
 }
 
 // A name with a zero in it would name another value in every ANSI call.
@@ -96,6 +99,7 @@ bool ListOnce(HKEY key, const KeyFigures& figures, std::vector<RegistryValue>& v
               LONG& failure) {
   WideText name(std::max(kNameUnits, figures.longestName + 1), WCHAR{});
   WideText data(figures.longestData / sizeof(WCHAR) + 1, WCHAR{});
+  values.reserve(figures.values);
   for (DWORD index = 0; index < figures.values; ++index) {
     RegistryValue value;
     const LONG result = ReadAt(key, index, name, data, value);
