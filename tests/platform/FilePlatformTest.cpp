@@ -2,7 +2,6 @@
 
 #include <string>
 #include <tuple>
-#include <vector>
 
 #include "../support/ScratchMachine.h"
 #include "Win32.h"
@@ -11,15 +10,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
-
 std::string Error(DWORD code) { return "error " + std::to_string(code); }
-DWORD CodeOf(BOOL done) { return done ? ERROR_SUCCESS : GetLastError(); }
 
 // What an open of the path gives: the kind of file and whether it was there
 // (183 on success), or the error.
-std::string Opened(const std::string& path, DWORD access, DWORD creation, DWORD share = kShareAll) {
-  const HANDLE file = CreateFileA(path.c_str(), access, share, nullptr, creation, 0, nullptr);
+std::string Opened(const std::string& path, DWORD access, DWORD creation) {
+  const HANDLE file = CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  creation, 0, nullptr);
   const DWORD code = GetLastError();
   if (file == INVALID_HANDLE_VALUE) return Error(code);
   const DWORD type = GetFileType(file);
@@ -68,41 +65,6 @@ TEST_F(FilePlatformTest, OpensCreateEmptyAndRefuseAsWindowsDoes) {
 #endif
   for (const char* name : {"NUL2", "COM10", "CONSOLE", "auxiliary.dat"})
     EXPECT_EQ(Opened(at(name), GENERIC_WRITE, CREATE_NEW), "file") << name;
-}
-
-// A second opener, a delete and a replace against a file one handle holds;
-// once it is closed, the replace takes place.
-TEST_F(FilePlatformTest, ShareModesGuardHeldFilesFromOpensDeletesAndReplaces) {
-  const std::string file = scratch.Path("f.txt"), from = scratch.Path("from");
-  const auto move = [&](const std::string& to) {
-    return CodeOf(
-        MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
-  };
-  // The holder's access and share mode, the other opener's, and its result.
-  // ListSave's tests are refused by a holder that shares nothing, the
-  // watch-run tests by one that writes.
-  const std::tuple<DWORD, DWORD, DWORD, DWORD, DWORD> cases[] = {
-      {GENERIC_READ, FILE_SHARE_READ, GENERIC_READ, FILE_SHARE_READ, 0},
-      {GENERIC_READ, FILE_SHARE_READ, GENERIC_WRITE, kShareAll, ERROR_SHARING_VIOLATION},
-      {GENERIC_WRITE, kShareAll, GENERIC_READ, kShareAll, 0},
-  };
-  scratch.Write("from", "new");
-  for (const auto& [access, share, otherAccess, otherShare, code] : cases) {
-    SCOPED_TRACE(testing::Message() << access << share << otherAccess);
-    scratch.Write("f.txt", "kept");
-    const HANDLE held =
-        CreateFileA(file.c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr);
-    const DWORD creation = otherAccess == GENERIC_WRITE ? TRUNCATE_EXISTING : OPEN_EXISTING;
-    EXPECT_EQ(Opened(file, otherAccess, creation, otherShare), code ? Error(code) : "file");
-    EXPECT_EQ(CodeOf(DeleteFileA(file.c_str())), DWORD{ERROR_SHARING_VIOLATION});
-    // Wine, as Windows, refuses to replace a held file with 5, not 32.
-    EXPECT_EQ(move(file), DWORD{ERROR_ACCESS_DENIED});
-    EXPECT_TRUE(CloseHandle(held));
-    EXPECT_EQ(scratch.Read("f.txt"), "kept");
-  }
-  EXPECT_EQ(move(scratch.Path("F.TXT")), 0u);
-  EXPECT_EQ(scratch.Read("f.txt"), "new") << "the name keeps its case";
-  EXPECT_EQ(move(file), DWORD{ERROR_FILE_NOT_FOUND});
 }
 
 }  // namespace
