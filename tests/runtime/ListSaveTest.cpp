@@ -61,12 +61,17 @@ TEST_F(ListSave, WhatCannotBeCreatedRaisesWithThePathAndKeepsTheFile) {
 }
 
 #ifndef _WIN32
-// A stale new file of a killed run is removed, never written through.
+// A read-only target keeps its mode too; a stale new file of a killed run is
+// removed, never written through.
 TEST_F(ListSave, LinksAndReadOnlyFilesAreNeverWrittenThrough) {
   machine.Write("victim", "untouched");
   std::filesystem::create_symlink(machine.HostPath("victim"), machine.HostPath("snap.da$"));
   EXPECT_EQ(Save({"new"}, "snap.dat"), "new\r\n");
   EXPECT_EQ(machine.Read("victim"), "untouched");
+  chmod(machine.HostPath("snap.dat").c_str(), 0444);  // Wine run as root ignores the mark
+  EXPECT_EQ(Save({"a"}, "snap.dat"), CreateError("snap.dat"));
+  EXPECT_EQ(std::filesystem::status(machine.HostPath("snap.dat")).permissions(),
+            std::filesystem::perms(0444));
   machine.Write("stale.da$", "x");
   chmod(machine.HostPath("stale.da$").c_str(), 0444);
   EXPECT_EQ(Save({"a"}, "stale.dat"), CreateError("stale.da$"));

@@ -74,7 +74,6 @@ TEST_F(TextChannelTest, LinesEndAtCrOrCrLfAndDataAtTheEndMark) {
     for (int count = 0; !AtEndOfData(channel) && count < 10; ++count, SkipToNextLine(channel))
       lines += ReadLineText(channel) + "|";
     EXPECT_EQ(lines, expected) << testing::PrintToString(bytes.substr(0, 12));
-    EXPECT_EQ(ReadLineText(channel), "") << "the end stays the end";
     CloseChannel(channel);
   }
   EXPECT_EQ(After([] {}), "");
@@ -121,8 +120,6 @@ TEST_F(TextChannelTest, PathsThatDoNotFitAndDevicesAreRefused) {
       EXPECT_EQ(After([&] { open(channel); }), "3 Ung\374ltiger Dateiname") << name;
   }
   EXPECT_TRUE(std::filesystem::is_empty(scratch.HostPath("")));
-  BindPath(channel, path + std::string(1, '\0') + std::string(300, 'i'));
-  EXPECT_EQ(After([&] { CreateForWriting(channel); }), "") << "the path ends at its zero byte";
 }
 
 #ifndef _WIN32
