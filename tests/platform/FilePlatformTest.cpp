@@ -64,4 +64,25 @@ TEST_F(FilePlatformTest, OpensCreateEmptyAndRefuseAsWindowsDoes) {
     EXPECT_EQ(Opened(at(name), GENERIC_WRITE, CREATE_NEW), "file") << name;
 }
 
+// A handle that does not share deletion, a backup's say, keeps its file from
+// being deleted or replaced (Wine, as Windows, answers 5, not 32, to the
+// replace); once it is closed, the replace takes place. (Opens against a
+// held file: ListSave and the whole runs.)
+TEST_F(FilePlatformTest, AHeldFileIsNeitherDeletedNorReplaced) {
+  const std::string file = scratch.Path("f.txt"), from = scratch.Path("from");
+  const auto replace = [&] {
+    return MoveFileExA(from.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : GetLastError();
+  };
+  scratch.Write("f.txt", "kept");
+  scratch.Write("from", "new");
+  const HANDLE held = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_FALSE(DeleteFileA(file.c_str()));
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_SHARING_VIOLATION});
+  EXPECT_EQ(replace(), DWORD{ERROR_ACCESS_DENIED});
+  EXPECT_TRUE(CloseHandle(held));
+  EXPECT_EQ(replace(), 0u);
+  EXPECT_EQ(scratch.Read("f.txt"), "new");
+}
+
 }  // namespace
