@@ -2,30 +2,11 @@
 
 #include <memory>
 #include <string>
-#include <tuple>
 
 #include "../support/ScratchMachine.h"
 #include "Win32.h"
 
 namespace {
-
-int Compare(const std::string& a, const std::string& b) {
-  return CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()),
-                        b.data(), static_cast<int>(b.size()));
-}
-
-// Windows sorts linguistically and the program asks only for equality: case
-// is ignored in each range of Windows-1252 capitals and the 0x80 row, no
-// other difference is.
-TEST(SystemPlatform, ComparisonIgnoresLetterCaseAndNothingElse) {
-  const std::tuple<std::string, std::string, bool> cases[] = {
-      {"az\xE0\xE4\xFE\xFF\x9A\x9C\x9E", "AZ\xC0\xC4\xDE\x9F\x8A\x8C\x8E", true},
-      {"\xF7", "\xD7", false},  // division and multiplication signs
-      // Past the eight bytes compared at a time.
-      {std::string(40, 'x'), std::string(39, 'X') + "y", false}};
-  for (const auto& [a, b, equal] : cases)
-    EXPECT_EQ(Compare(a, b) == CSTR_EQUAL, equal) << a << " to " << b;
-}
 
 #ifndef _WIN32
 // Blanks and control bytes are quoted, other bytes are not, and a long
