@@ -196,7 +196,8 @@ TEST_F(WatchRunHardening, AKeyChangedWhileItIsListedHidesNoValue) {
 // characters without a blank (never within an escape) and shows a text too
 // long for it by its first and last part. What the snapshot cannot hold (a
 // CR ends a line, a 0x1A the file, an empty line is none) or a box showed
-// shortened is never accepted: it is asked about again after No.
+// shortened is never accepted: it is asked about again after No, and Yes
+// deletes it.
 TEST_F(WatchRunHardening, WhatABoxShowsAndWhatNoStores) {
   std::string everyByte;
   for (int byte = 1; byte < 0x80; ++byte) everyByte += static_cast<char>(byte);
@@ -227,8 +228,9 @@ TEST_F(WatchRunHardening, WhatABoxShowsAndWhatNoStores) {
     SetValue(name, data + '\0');
     Run({Added(shownName, shownData, "n")}, 0);
     EXPECT_EQ(Snapshot(), stored);
-    Run(stored.empty() ? std::vector<Box>{Added(shownName, shownData, "n")} : std::vector<Box>{},
+    Run(stored.empty() ? std::vector<Box>{Added(shownName, shownData, "j")} : std::vector<Box>{},
         0);
+    EXPECT_EQ(ValuesOf().empty(), stored.empty()) << "deleted only by the Yes";
   }
 }
 
