@@ -28,8 +28,8 @@ class Snapshot : public ::testing::Test {
   TTextChannel channel{};
 };
 
-// Only a missing file is made anew (one that is there but cannot be read:
-// the watch run's tests). The next append goes to the file loaded last; a
+// Only a missing file is made anew, never one that is there but cannot be
+// read now. The next append goes to the file loaded last; a
 // file deleted meanwhile is not passed off as written.
 TEST_F(Snapshot, LoadKeepsTheNonEmptyLinesCreatesOnlyAMissingFileAndAppendsToIt) {
   machine.Write("snap.dat", "a\r\n\r\n\rb\r\nlast without end");
@@ -43,6 +43,12 @@ TEST_F(Snapshot, LoadKeepsTheNonEmptyLinesCreatesOnlyAMissingFileAndAppendsToIt)
   std::filesystem::remove(machine.HostPath("first.dat"));
   EXPECT_EQ(FailureOf([&] { AppendSnapshotLine(channel, "x"); }),
             "EInOutError: Datei nicht gefunden");
+  const HANDLE holder = CreateFileA(machine.Path("snap.dat").c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                    nullptr);
+  EXPECT_EQ(Load("snap.dat"), "EInOutError: E/A-Fehler 32") << "held by a writer";
+  CloseHandle(holder);
+  EXPECT_EQ(machine.Read("snap.dat"), "a\r\n\r\n\rb\r\nlast without end") << "not emptied";
 #ifndef _WIN32
   const UnixSyscalls saved = unixSyscalls;
   unixSyscalls.open = [](const char* path, int flags, mode_t mode) {
