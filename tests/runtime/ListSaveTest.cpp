@@ -72,6 +72,7 @@ TEST_F(ListSave, LinksAndReadOnlyFilesAreNeverWrittenThrough) {
   EXPECT_EQ(Save({"a"}, "snap.dat"), CreateError("snap.dat"));
   EXPECT_EQ(std::filesystem::status(machine.HostPath("snap.dat")).permissions(),
             std::filesystem::perms(0444));
+  EXPECT_EQ(machine.Read("snap.dat"), "new\r\n");
   machine.Write("stale.da$", "x");
   chmod(machine.HostPath("stale.da$").c_str(), 0444);
   EXPECT_EQ(Save({"a"}, "stale.dat"), CreateError("stale.da$"));
