@@ -54,24 +54,24 @@ bool ExactAnsi(const WCHAR* wide, size_t length, std::string& ansi) {
 }
 
 // A name with a zero in it would name another value in every ANSI call.
+// Only a value passed over keeps its wide name, for the box at the run's end.
 RegistryValue ValueOf(const WideText& name, DWORD type, const WideText& data, DWORD size) {
-  RegistryValue value{name, {}, {}, 0};
+  RegistryValue value;
+  const auto passedOver = [&](uint16_t problem) {
+    value.wideName = name;
+    value.text.clear();
+    value.problem = problem;
+    return value;
+  };
   if (name.find(WCHAR{}) != WideText::npos || !ExactAnsi(name.data(), name.size(), value.name)) {
     value.name = AnsiForMessage(name);
-    value.problem = SValueNotRepresentable;
-    return value;
+    return passedOver(SValueNotRepresentable);
   }
   if (size == 0) return value;
-  if (type != REG_SZ && type != REG_EXPAND_SZ) {
-    value.problem = SInvalidRegType;
-    return value;
-  }
+  if (type != REG_SZ && type != REG_EXPAND_SZ) return passedOver(SInvalidRegType);
   const size_t units = std::min<size_t>(size / sizeof(WCHAR), data.size());
   const size_t length = std::find(data.begin(), data.begin() + units, WCHAR{}) - data.begin();
-  if (!ExactAnsi(data.data(), length, value.text)) {
-    value.text.clear();
-    value.problem = SValueNotRepresentable;
-  }
+  if (!ExactAnsi(data.data(), length, value.text)) return passedOver(SValueNotRepresentable);
   return value;
 }
 

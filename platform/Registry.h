@@ -13,7 +13,7 @@ using WideText = std::basic_string<WCHAR>;
 // with a zero in its name, a type that is no string) comes with the message
 // that says why, and no text.
 struct RegistryValue {
-  WideText wideName;  // as the wide functions give it, zeros kept
+  WideText wideName;  // passed over only: as the wide functions give it, zeros kept
   std::string name;   // the ANSI form shown and used to delete it
   std::string text;
   uint16_t problem = 0;

@@ -72,12 +72,15 @@ void CheckAdded(const WatchPass& pass) {
   }
 }
 
-// A line is vanished only when no value of any view holds it.
+// A line is vanished only when no value of any view holds it. The values'
+// texts go over into one list, each freed as it is copied: nothing later
+// needs them, and two copies of a large key would double the run's memory.
 void CheckRemoved(const WatchPass& pass) {
   TStringList texts;
-  for (const WatchedView& view : pass.views) {
-    for (const RegistryValue& value : view.values) {
+  for (WatchedView& view : pass.views) {
+    for (RegistryValue& value : view.values) {
       if (value.Carried()) texts.AppendEntry(value.text);
+      std::string().swap(value.text);
     }
   }
   MatchIndex present(texts);
