@@ -407,8 +407,11 @@ LONG RegQueryInfoKeyA(HKEY handle, LPSTR, LPDWORD, LPDWORD, LPDWORD subKeys,
   return ERROR_SUCCESS;
 }
 
-LONG RegEnumValueA(HKEY handle, DWORD index, LPSTR valueName, LPDWORD valueNameLength, LPDWORD,
-                   LPDWORD type, LPBYTE data, LPDWORD dataLength) {
+namespace {
+
+// The value at a position of an open key, for both forms of the listing.
+LONG EnumeratedValue(HKEY handle, DWORD index, const void* valueName, LPDWORD valueNameLength,
+                     const HiveValue*& value) {
   OpenKey* key = nullptr;
   HiveFile* file = nullptr;
   const HiveKey* section = nullptr;
@@ -416,32 +419,35 @@ LONG RegEnumValueA(HKEY handle, DWORD index, LPSTR valueName, LPDWORD valueNameL
   if (status != ERROR_SUCCESS) return status;
   if (!section || index >= section->values.size()) return ERROR_NO_MORE_ITEMS;
   if (!valueName || !valueNameLength) return ERROR_INVALID_PARAMETER;
-  const HiveValue& value = section->values[index];
-  if (*valueNameLength <= value.name.size()) return ERROR_MORE_DATA;
-  memcpy(valueName, value.name.data(), value.name.size());
-  valueName[value.name.size()] = 0;
-  *valueNameLength = static_cast<DWORD>(value.name.size());
-  if (type) *type = value.type;
-  return CopyOut(value.data, data, dataLength);
+  value = &section->values[index];
+  return *valueNameLength <= value->name.size() ? ERROR_MORE_DATA : ERROR_SUCCESS;
+}
+
+}  // namespace
+
+LONG RegEnumValueA(HKEY handle, DWORD index, LPSTR valueName, LPDWORD valueNameLength, LPDWORD,
+                   LPDWORD type, LPBYTE data, LPDWORD dataLength) {
+  const HiveValue* value = nullptr;
+  const LONG status = EnumeratedValue(handle, index, valueName, valueNameLength, value);
+  if (status != ERROR_SUCCESS) return status;
+  memcpy(valueName, value->name.data(), value->name.size());
+  valueName[value->name.size()] = 0;
+  *valueNameLength = static_cast<DWORD>(value->name.size());
+  if (type) *type = value->type;
+  return CopyOut(value->data, data, dataLength);
 }
 
 LONG RegEnumValueW(HKEY handle, DWORD index, LPWSTR valueName, LPDWORD valueNameLength, LPDWORD,
                    LPDWORD type, LPBYTE data, LPDWORD dataLength) {
-  OpenKey* key = nullptr;
-  HiveFile* file = nullptr;
-  const HiveKey* section = nullptr;
-  const LONG status = Lookup(handle, key, file, section);
+  const HiveValue* value = nullptr;
+  const LONG status = EnumeratedValue(handle, index, valueName, valueNameLength, value);
   if (status != ERROR_SUCCESS) return status;
-  if (!section || index >= section->values.size()) return ERROR_NO_MORE_ITEMS;
-  if (!valueName || !valueNameLength) return ERROR_INVALID_PARAMETER;
-  const HiveValue& value = section->values[index];
-  const int length = static_cast<int>(value.name.size());
-  if (*valueNameLength <= value.name.size()) return ERROR_MORE_DATA;
-  MultiByteToWideChar(CP_ACP, 0, value.name.data(), length, valueName, length);
+  const int length = static_cast<int>(value->name.size());
+  MultiByteToWideChar(CP_ACP, 0, value->name.data(), length, valueName, length);
   valueName[length] = 0;
   *valueNameLength = static_cast<DWORD>(length);
-  if (type) *type = value.type;
-  return WidenData(value, data, dataLength);
+  if (type) *type = value->type;
+  return WidenData(*value, data, dataLength);
 }
 
 LONG RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
