@@ -60,11 +60,7 @@ TFileStream::TFileStream(const std::string& path, uint16_t mode)
   if (mode != StreamModeCreate) Raise(new EFCreateError(SFCreateError, {path}));
   targetPath = CheckTarget(path);
   newPath = ReplacementPathFor(targetPath);
-  // A new file left by a killed run may be anything by now, a link to
-  // another file included: it goes, and nothing already there is written.
-  DeleteFileA(newPath.c_str());
-  fileHandle = CreateFileA(newPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  fileHandle = CreateReplacement(newPath);
   if (fileHandle == INVALID_HANDLE_VALUE) Raise(new EFCreateError(SFCreateError, {newPath}));
 }
 
@@ -77,8 +73,7 @@ TFileStream::~TFileStream() {
 void TFileStream::Commit() {
   const bool flushed = FlushFileBuffers(fileHandle);
   CloseHandleOnce();
-  if (!flushed || !MoveFileExA(newPath.c_str(), targetPath.c_str(),
-                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (!flushed || !PutReplacement(newPath, targetPath)) {
     DeleteFileA(newPath.c_str());
     Raise(new EWriteError(SWriteError, {}));
   }

@@ -109,9 +109,7 @@ int32_t MakeNewFile(TTextChannel& channel, HANDLE target) {
   if (finalPath.empty()) return kUnfitPath;
   std::copy(finalPath.c_str(), finalPath.c_str() + finalPath.size() + 1, channel.finalName);
   const std::string newPath = ReplacementPathFor(finalPath);
-  DeleteFileA(newPath.c_str());
-  channel.platformHandle = CreateFileA(newPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  channel.platformHandle = CreateReplacement(newPath);
   return channel.platformHandle == INVALID_HANDLE_VALUE ? LastCode() : 0;
 }
 
@@ -150,10 +148,7 @@ int32_t ReplaceTarget(TTextChannel& channel) {
   const int32_t closed = ReleaseHandle(channel);
   if (code == 0) code = closed;
   const std::string newPath = ReplacementPathFor(channel.finalName);
-  if (code == 0 && !MoveFileExA(newPath.c_str(), channel.finalName,
-                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    code = LastCode();
-  }
+  if (code == 0 && !PutReplacement(newPath, channel.finalName)) code = LastCode();
   if (code != 0) DeleteFileA(newPath.c_str());
   return code;
 }
@@ -209,6 +204,17 @@ std::string FinalPathOf(HANDLE target, const std::string& path) {
 std::string ReplacementPathFor(std::string finalPath) {
   if (!finalPath.empty()) finalPath.back() = finalPath.back() == '$' ? '#' : '$';
   return finalPath;
+}
+
+HANDLE CreateReplacement(const std::string& newPath) {
+  DeleteFileA(newPath.c_str());
+  return CreateFileA(newPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool PutReplacement(const std::string& newPath, const std::string& finalPath) {
+  return MoveFileExA(newPath.c_str(), finalPath.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
 void BindPath(TTextChannel& channel, std::string_view path) {

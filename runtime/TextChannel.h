@@ -50,6 +50,13 @@ std::string FinalPathOf(HANDLE target, const std::string& path);
 // a name that no editor or tool takes for its own files and never longer
 // than the file's own.
 std::string ReplacementPathFor(std::string finalPath);
+// Creates the new file at that path, removing one a killed run left there,
+// which may be anything by now (a link to another file included): nothing
+// already there is written. INVALID_HANDLE_VALUE with the code in
+// GetLastError when it cannot be made.
+HANDLE CreateReplacement(const std::string& newPath);
+// Moves the new file over the final one, written through to the disk.
+bool PutReplacement(const std::string& newPath, const std::string& finalPath);
 
 // The runtime's standard channels; bound to the empty path at start-up.
 extern TTextChannel standardInput, standardOutput;
