@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
 
 #include "Win32.h"
 
@@ -214,14 +215,6 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
   return CopyName(object->name, fileName, size);
 }
 
-// There are no language resource files on Linux.
-HMODULE LoadLibraryExA(LPCSTR, HANDLE, DWORD) {
-  SetLastError(ERROR_FILE_NOT_FOUND);
-  return nullptr;
-}
-
-BOOL FreeLibrary(HMODULE) { return TRUE; }
-
 LPTOP_LEVEL_EXCEPTION_FILTER SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter) {
   // An alternate stack, so that a stack overflow can still be reported; only
   // the fault of an exhausted stack uses it. A sanitizer's runtime, asked to
@@ -258,7 +251,31 @@ LPTOP_LEVEL_EXCEPTION_FILTER SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_F
 // from a signal handler, where their lock may be held.
 void ExitProcess(UINT exitCode) { _exit(static_cast<int>(exitCode)); }
 
-int GetKeyboardType(int typeFlag) { return typeFlag == 0 ? 4 : 0; }
+// The enhanced 101/102-key keyboard, unless the machine's keyboard driver is
+// told to report another, as Windows lets it be. Read once: a keyboard does
+// not change while a program runs.
+int GetKeyboardType(int typeFlag) {
+  static const auto [type, subType] = [] {
+    DWORD values[2] = {4, 0};
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                      "SYSTEM\\CurrentControlSet\\Services\\i8042prt\\Parameters", 0, KEY_READ,
+                      &key) == ERROR_SUCCESS) {
+      const char* names[] = {"OverrideKeyboardType", "OverrideKeyboardSubtype"};
+      for (int i = 0; i < 2; ++i) {
+        DWORD value = 0, type = 0, size = sizeof(value);
+        if (RegQueryValueExA(key, names[i], nullptr, &type, reinterpret_cast<BYTE*>(&value),
+                             &size) == ERROR_SUCCESS &&
+            type == REG_DWORD) {
+          values[i] = value;
+        }
+      }
+      RegCloseKey(key);
+    }
+    return std::pair<int, int>(values[0], values[1]);
+  }();
+  return typeFlag == 0 ? type : typeFlag == 1 ? subType : 12;
+}
 
 namespace {
 bool GermanEnvironment() {

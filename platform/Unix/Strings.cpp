@@ -1,23 +1,75 @@
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <map>
+#include <string>
+#include <string_view>
 
 #include "CaseFold.h"
 #include "StringResources.h"
 #include "Win32.h"
 
-// Every module shares the one table; there are no language resource files on
-// Linux, so the instance does not matter.
-int LoadStringA(HINSTANCE, UINT id, LPSTR buffer, int bufferMax) {
-  if (!buffer || bufferMax <= 0) return 0;
-  const StringResource* end = stringResources + stringResourceCount;
-  const StringResource* found = std::find_if(
-      stringResources, end, [id](const StringResource& resource) { return resource.id == id; });
-  if (found == end) {
-    buffer[0] = 0;
-    return 0;
+namespace {
+
+// A language resource file on Linux is text: a line "id=text" for each text
+// it has, in Windows-1252, with \n (a backslash and an n) for a line break.
+// As on Windows, the handle of a module loaded as data has its lowest bit
+// set.
+using LanguageFile = std::map<UINT, std::string>;
+
+const LanguageFile* LanguageFileOf(HINSTANCE module) {
+  const auto bits = reinterpret_cast<uintptr_t>(module);
+  return bits & 1 ? reinterpret_cast<const LanguageFile*>(bits - 1) : nullptr;
+}
+
+std::string Unescaped(std::string_view text) {
+  std::string unescaped;
+  for (size_t at = 0; at < text.size(); ++at) {
+    const bool lineBreak = text.substr(at, 2) == "\\n";
+    unescaped += lineBreak ? '\n' : text[at];
+    at += lineBreak;
   }
-  const size_t length = std::min(found->length, static_cast<size_t>(bufferMax - 1));
-  memcpy(buffer, found->text, length);
+  return unescaped;
+}
+
+}  // namespace
+
+HMODULE LoadLibraryExA(LPCSTR fileName, HANDLE, DWORD flags) {
+  std::ifstream in(fileName, std::ios::binary);
+  if (!(flags & LOAD_LIBRARY_AS_DATAFILE) || !in) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return nullptr;
+  }
+  auto* file = new LanguageFile;
+  for (std::string line; std::getline(in, line);) {
+    if (line.ends_with('\r')) line.pop_back();
+    char* end = nullptr;
+    const unsigned long id = strtoul(line.c_str(), &end, 10);
+    if (*end == '=' && end != line.c_str() && id <= 0xFFFF) (*file)[id] = Unescaped(end + 1);
+  }
+  return reinterpret_cast<HMODULE>(reinterpret_cast<uintptr_t>(file) + 1);
+}
+
+BOOL FreeLibrary(HMODULE module) {
+  delete LanguageFileOf(module);
+  return TRUE;
+}
+
+// Any other module is the program, whose table is linked in.
+int LoadStringA(HINSTANCE module, UINT id, LPSTR buffer, int bufferMax) {
+  if (!buffer || bufferMax <= 0) return 0;
+  std::string_view text;
+  if (const LanguageFile* file = LanguageFileOf(module)) {
+    if (const auto found = file->find(id); found != file->end()) text = found->second;
+  } else {
+    const StringResource* end = stringResources + stringResourceCount;
+    const StringResource* found = std::find_if(
+        stringResources, end, [id](const StringResource& resource) { return resource.id == id; });
+    if (found != end) text = std::string_view(found->text, found->length);
+  }
+  const size_t length = std::min(text.size(), static_cast<size_t>(bufferMax - 1));
+  memcpy(buffer, text.data(), length);
   buffer[length] = 0;
   return static_cast<int>(length);
 }

@@ -1,5 +1,6 @@
 // A program that fails on purpose in the way its first argument names, for
 // the tests of how the runtime reports failures.
+#include <csignal>
 #include <cstdint>
 #include <string_view>
 
@@ -27,10 +28,13 @@ std::string_view mode;
 [[gnu::noinline]] void Fail() {
   // Both operands unknown, or the compiler turns 1 / x into a comparison.
   volatile int one = 1, zero = 0;
+  volatile long double whole = 1, none = 0;  // the x87 unit, whose mask start-up sets
   if (mode == "raise") SetPendingResult(5);
   CheckPendingResult();
   if (mode == "null-write") *static_cast<volatile int*>(nullptr) = 1;
   if (mode == "divide") one = one / zero;
+  if (mode == "float-divide") whole = whole / none;
+  if (mode == "interrupt") raise(SIGINT);
   if (mode == "stack-overflow") Recurse(0);
   if (mode == "out-of-memory") Allocate();
   ShutDownProcess();

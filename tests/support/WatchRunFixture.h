@@ -136,7 +136,7 @@ class WatchRunFixture : public ::testing::Test {
     command.insert(command.end(), arguments.begin(), arguments.end());
     std::map<std::string, std::string> environment{{"KEYVIGIL_ROOT", machine.Root().string()},
                                                    {"LC_ALL", "C"}};
-    environment.insert(extra.begin(), extra.end());
+    for (const auto& [name, value] : extra) environment[name] = value;
     return std::make_unique<TerminalSession>(command, environment, folder);
   }
 
@@ -150,8 +150,11 @@ class WatchRunFixture : public ::testing::Test {
       ASSERT_TRUE(run.NextBox(box)) << "box " << i << " missing: " << run.Output();
       if (!Shows(box, boxes[i])) {
         run.Kill();
-        FAIL() << "box " << i << " is\n" << box.caption << "\n" << box.text << "\ninstead of\n"
-               << boxes[i].caption << "\n" << boxes[i].text;
+        FAIL() << "box " << i << " is\n"
+               << box.caption << "\n"
+               << box.text << "\ninstead of\n"
+               << boxes[i].caption << "\n"
+               << boxes[i].text;
       }
       if (boxes[i].meanwhile) boxes[i].meanwhile();
       run.Answer(boxes[i].answer);
