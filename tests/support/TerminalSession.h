@@ -82,7 +82,6 @@ class TerminalSession {
   }
 
   const std::string& Output() const { return output; }
-  pid_t Pid() const { return child; }
 
  private:
   static constexpr int kRunning = -3;
