@@ -550,14 +550,15 @@ BOOL DeleteFileA(LPCSTR fileName) {
   return TRUE;
 }
 
-// A drive path for a file below a drive folder of the machine root, else the
-// host path: the file itself, not a link to it.
+// A drive path in the long form Windows gives (\\?\X:\...) for a file below a
+// drive folder of the machine root, else the host path: the file itself, not
+// a link to it.
 DWORD GetFinalPathNameByHandleA(HANDLE file, LPSTR path, DWORD size, DWORD) {
   const int fd = DescriptorOf(file);
   if (fd < 0) return 0;
   char hostPath[4096];
-  const ssize_t length = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), hostPath,
-                                  sizeof hostPath - 1);
+  const ssize_t length =
+      readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), hostPath, sizeof hostPath - 1);
   if (length <= 0) return FailWithErrno();
   std::string finalPath(hostPath, static_cast<size_t>(length));
   const std::unique_ptr<char, void (*)(void*)> root(realpath(MachineRoot().c_str(), nullptr), free);
@@ -568,7 +569,8 @@ DWORD GetFinalPathNameByHandleA(HANDLE file, LPSTR path, DWORD size, DWORD) {
     for (char& c : rest) {
       if (c == '/') c = '\\';
     }
-    finalPath = std::string(1, static_cast<char>(std::toupper(finalPath[drives.size()]))) + ":" +
+    finalPath = "\\\\?\\" +
+                std::string(1, static_cast<char>(std::toupper(finalPath[drives.size()]))) + ":" +
                 (rest.empty() ? "\\" : rest);
   }
   if (finalPath.size() >= size) return static_cast<DWORD>(finalPath.size() + 1);

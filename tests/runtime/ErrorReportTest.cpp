@@ -51,6 +51,8 @@ TEST(ErrorReport, TheBoxNamesClassModuleAddressAndMessage) {
 TEST(ErrorReport, SystemFaultsHaveTheirClassMessageAndNumber) {
   const std::tuple<DWORD, ULONG_PTR, const void*, std::string, uint32_t> rows[] = {
       {STATUS_FLOAT_DENORMAL_OPERAND, 0, kNowhere, "EUnderflow: Gleitkommaunterlauf", 206},
+      {STATUS_ARRAY_BOUNDS_EXCEEDED, 0, kNowhere, "ERangeError: Fehler bei Bereichspr\374fung",
+       201},
       {0xC0000008, 0, kNowhere, "EExternalException: Externe Exception C0000008", 255},
       {STATUS_ACCESS_VIOLATION, 0, kSomeCode,
        "EAccessViolation: Zugriffsverletzung bei Adresse " +

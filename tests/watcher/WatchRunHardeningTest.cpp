@@ -69,9 +69,9 @@ TEST_F(WatchRunHardening, AKilledWriteLeavesTheOldFilesOrTheNew) {
   }
 }
 
-// A snapshot linked to a file on another file system is rewritten beside
-// that file; one whose new file's path would be too long fails as such a
-// path does, and keeps its bytes.
+// A snapshot linked to a file elsewhere on its drive or on another file
+// system is rewritten beside that file; one whose new file's path would be
+// too long fails as such a path does, and keeps its bytes.
 TEST_F(WatchRunHardening, ALinkedSnapshotIsReplacedBesideTheFileItNames) {
   const std::filesystem::path elsewhere = "/dev/shm/kvtest-" + std::to_string(getpid());
   struct stat there = {}, here = {};
@@ -85,6 +85,9 @@ TEST_F(WatchRunHardening, ALinkedSnapshotIsReplacedBesideTheFileItNames) {
   const std::filesystem::path longFolder = elsewhere / std::string(250, 'f');
   const std::tuple<std::filesystem::path, std::vector<Box>, std::string> cases[] = {
       {elsewhere / "snap",
+       {Added("New", "C:\\new.exe", "n"), Removed("C:\\gone.exe", "n")},
+       "C:\\keep.exe\r\nC:\\new.exe\r\n"},
+      {machine.Root() / "drive_c" / "real" / "snap",
        {Added("New", "C:\\new.exe", "n"), Removed("C:\\gone.exe", "n")},
        "C:\\keep.exe\r\nC:\\new.exe\r\n"},
       {longFolder / "snap",
