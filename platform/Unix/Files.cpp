@@ -305,6 +305,14 @@ bool TakeShareLocks(int fd, bool reads, bool writes, DWORD shareMode) {
   return (shareMode & FILE_SHARE_DELETE) != 0 || Hold(fd, RefusesDeleters);
 }
 
+// Whether a handle, of this process or another, keeps the file from being
+// deleted, renamed or replaced.
+bool HeldAgainstDeletion(const std::string& hostPath) {
+  const Descriptor fd(unixSyscalls.open(
+      hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW, 0));
+  return fd.get() >= 0 && HeldByAnother(fd.get(), RefusesDeleters);
+}
+
 // Why Windows would refuse to delete or replace the file: 5 for a read-only
 // file, heldCode for one that a handle holds without sharing deletion. A link
 // is never refused: it is the link that goes.
@@ -312,9 +320,7 @@ DWORD RemovalRefusal(const std::string& hostPath, DWORD heldCode) {
   struct stat status;
   if (lstat(hostPath.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return ERROR_SUCCESS;
   if ((status.st_mode & 0222) == 0) return ERROR_ACCESS_DENIED;
-  const Descriptor fd(unixSyscalls.open(
-      hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW, 0));
-  return fd.get() >= 0 && HeldByAnother(fd.get(), RefusesDeleters) ? heldCode : ERROR_SUCCESS;
+  return HeldAgainstDeletion(hostPath) ? heldCode : ERROR_SUCCESS;
 }
 
 // --- Opening ---------------------------------------------------------------
@@ -529,6 +535,9 @@ BOOL MoveFileExA(LPCSTR existing, LPCSTR replacement, DWORD flags) {
   if (!ResolvePath(existing, from) || !ResolvePath(replacement, to)) return FALSE;
   struct stat status;
   if (lstat(from.c_str(), &status) != 0) return FailForPath(errno, from);
+  // Windows opens the file it moves for deletion, which a handle without
+  // FILE_SHARE_DELETE refuses, this process's own included.
+  if (S_ISREG(status.st_mode) && HeldAgainstDeletion(from)) return Fail(ERROR_SHARING_VIOLATION);
   if ((flags & MOVEFILE_REPLACE_EXISTING) == 0 && lstat(to.c_str(), &status) == 0) {
     return Fail(ERROR_ALREADY_EXISTS);
   }

@@ -71,11 +71,17 @@ int CompareStringA(LCID, DWORD flags, LPCSTR string1, int length1, LPCSTR string
   // many paths that share a long beginning.
   while (i + 8 <= common && memcmp(a + i, b + i, 8) == 0) i += 8;
   const bool ignoreCase = flags & NORM_IGNORECASE;
-  for (; i < common; ++i) {
+  // As Windows' word sort does, a soft hyphen counts for nothing.
+  constexpr unsigned char kSoftHyphen = 0xAD;
+  for (size_t j = i;; ++i, ++j) {
+    while (i < size1 && a[i] == kSoftHyphen) ++i;
+    while (j < size2 && b[j] == kSoftHyphen) ++j;
+    if (i == size1 || j == size2) {
+      if (i == size1 && j == size2) return CSTR_EQUAL;
+      return i == size1 ? CSTR_LESS_THAN : CSTR_GREATER_THAN;
+    }
     const unsigned char x = ignoreCase ? FoldCase(a[i]) : a[i];
-    const unsigned char y = ignoreCase ? FoldCase(b[i]) : b[i];
+    const unsigned char y = ignoreCase ? FoldCase(b[j]) : b[j];
     if (x != y) return x < y ? CSTR_LESS_THAN : CSTR_GREATER_THAN;
   }
-  if (size1 == size2) return CSTR_EQUAL;
-  return size1 < size2 ? CSTR_LESS_THAN : CSTR_GREATER_THAN;
 }

@@ -59,6 +59,7 @@ TEST(StringList, CompareIgnoringCaseIgnoresLetterCaseAndNothingElse) {
       {"a", "\344", false},
       {std::string("a\0b", 3), "a", false},
       {"C:\\Tools\\up\255dater.exe", "C:\\Tools\\updater.exe", false},
+      {"a\255b", "\255ab", false},
       {"C:\\Stra\337e.exe", "C:\\Strasse.exe", false},
       {"C:\\\346on.exe", "C:\\aeon.exe", false},
       {"C:\\Cla\337\255\\a.exe", "C:\\Class\\a.exe", false}};
@@ -73,8 +74,9 @@ TEST(StringList, CompareIgnoringCaseIgnoresLetterCaseAndNothingElse) {
 // Wine the locale's comparison alone also holds '^' and 0x88 equal, and a
 // zero byte and a soft hyphen.
 TEST(StringList, OfAllPairsOfBytesOnlyTheCasePairsMatch) {
-  const int runs[][3] = {{'a', 'z', 'A'}, {0xE0, 0xF6, 0xC0}, {0xF8, 0xFE, 0xD8}, {0x9A, 0x9A, 0x8A},
-                         {0x9C, 0x9C, 0x8C}, {0x9E, 0x9E, 0x8E}, {0xFF, 0xFF, 0x9F}};
+  const int runs[][3] = {{'a', 'z', 'A'},    {0xE0, 0xF6, 0xC0}, {0xF8, 0xFE, 0xD8},
+                         {0x9A, 0x9A, 0x8A}, {0x9C, 0x9C, 0x8C}, {0x9E, 0x9E, 0x8E},
+                         {0xFF, 0xFF, 0x9F}};
   const auto capitalOf = [&](int small, int capital) {
     for (const auto& [first, last, firstCapital] : runs)
       if (small >= first && small <= last && capital == firstCapital + small - first) return true;

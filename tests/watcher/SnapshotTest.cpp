@@ -43,18 +43,33 @@ TEST_F(Snapshot, LoadKeepsTheNonEmptyLinesCreatesOnlyAMissingFileAndAppendsToIt)
   std::filesystem::remove(machine.HostPath("first.dat"));
   EXPECT_EQ(FailureOf([&] { AppendSnapshotLine(channel, "x"); }),
             "EInOutError: Datei nicht gefunden");
-  const HANDLE holder = CreateFileA(machine.Path("snap.dat").c_str(), GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                    nullptr);
-  EXPECT_EQ(Load("snap.dat"), "EInOutError: E/A-Fehler 32") << "held by a writer";
-  CloseHandle(holder);
-  EXPECT_EQ(machine.Read("snap.dat"), "a\r\n\r\n\rb\r\nlast without end") << "not emptied";
+  // A writer keeps the load from a file in the middle of a change; a reader
+  // that shares only reading, a backup's say, does not.
+  for (const auto& [access, share, loaded] :
+       {std::tuple{GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, "EInOutError: E/A-Fehler 32"},
+        {GENERIC_READ, FILE_SHARE_READ, "a|b|last without end|"}}) {
+    const HANDLE holder = CreateFileA(machine.Path("snap.dat").c_str(), access, share, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(Load("snap.dat"), loaded);
+    CloseHandle(holder);
+  }
+  const std::string old = "a\r\n\r\n\rb\r\nlast without end";
+  EXPECT_EQ(machine.Read("snap.dat"), old) << "not emptied";
 #ifndef _WIN32
   const UnixSyscalls saved = unixSyscalls;
   unixSyscalls.open = [](const char* path, int flags, mode_t mode) {
     return flags & O_CREAT ? (errno = ENOSPC, -1) : ::open(path, flags, mode);
   };
   EXPECT_EQ(Load("new.dat"), "EInOutError: E/A-Fehler 112") << "full disk";
+  // The disk is full when the line itself goes out, after the old content.
+  static int writesLeft = 1;
+  unixSyscalls = saved;
+  unixSyscalls.write = [](int fd, const void* bytes, size_t count) -> ssize_t {
+    return writesLeft-- > 0 ? ::write(fd, bytes, count) : (errno = ENOSPC, -1);
+  };
+  EXPECT_EQ(Load("snap.dat"), "a|b|last without end|");
+  EXPECT_EQ(FailureOf([&] { AppendSnapshotLine(channel, "y"); }), "EInOutError: E/A-Fehler 112");
+  EXPECT_EQ(machine.Read("snap.dat"), old);
   unixSyscalls = saved;
 #endif
 }
