@@ -45,27 +45,29 @@ TEST(ErrorReport, TheBoxNamesClassModuleAddressAndMessage) {
 }
 
 // A fault's class and message as "class: message" and its run-time error
-// number, for a code that shares both with another, one without a class of
-// its own, and access violations, which also tell where and how memory was
-// accessed (a record of a read here carries no parameters: address 0).
+// number, for a code that shares both with another, Ctrl-C, which ends as an
+// uncaught exception does, one without a class of its own, and access
+// violations, which tell where and how memory was accessed only when the
+// record carries its two parameters (each record here holds a write at 0x10).
 TEST(ErrorReport, SystemFaultsHaveTheirClassMessageAndNumber) {
-  const std::tuple<DWORD, ULONG_PTR, const void*, std::string, uint32_t> rows[] = {
+  const std::tuple<DWORD, DWORD, const void*, std::string, uint32_t> rows[] = {
       {STATUS_FLOAT_DENORMAL_OPERAND, 0, kNowhere, "EUnderflow: Gleitkommaunterlauf", 206},
       {STATUS_ARRAY_BOUNDS_EXCEEDED, 0, kNowhere, "ERangeError: Fehler bei Bereichspr\374fung",
        201},
+      {STATUS_CONTROL_C_EXIT, 0, kNowhere, "EControlC: Strg+C gedr\374ckt", 217},
       {0xC0000008, 0, kNowhere, "EExternalException: Externe Exception C0000008", 255},
       {STATUS_ACCESS_VIOLATION, 0, kSomeCode,
        "EAccessViolation: Zugriffsverletzung bei Adresse " +
            Hex(reinterpret_cast<uintptr_t>(kSomeCode)) + " in Modul '" + kProgram +
            "'. Lesen von Adresse 00000000",
        216},
-      {STATUS_ACCESS_VIOLATION, 1, kNowhere,
+      {STATUS_ACCESS_VIOLATION, 2, kNowhere,
        "EAccessViolation: Zugriffsverletzung bei Adresse 00005000. Schreiben von Adresse 00000010",
        216},
   };
-  for (const auto& [code, writing, address, expected, number] : rows) {
-    const EXCEPTION_RECORD record{
-        code, 0, nullptr, const_cast<void*>(address), writing ? 2u : 0u, {writing, writing * 0x10}};
+  for (const auto& [code, parameters, address, expected, number] : rows) {
+    const EXCEPTION_RECORD record{code,       0,        nullptr, const_cast<void*>(address),
+                                  parameters, {1, 0x10}};
     const Exception* exception = TranslateSystemFault(record);
     EXPECT_EQ(exception->ClassName() + (": " + exception->messageText), expected);
     EXPECT_EQ(RuntimeErrorNumberOf(code), number) << expected;
