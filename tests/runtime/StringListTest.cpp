@@ -37,6 +37,7 @@ TEST(StringList, EditsKeepOrderAndBadPositionsRaiseAtTheCaller) {
   EXPECT_EQ(FailureOf([&] { empty.EntryAt(0); }), IndexError(0));
   EXPECT_EQ(FailureOf([&] { list.EntryAt(3); }), IndexError(3));
   EXPECT_EQ(FailureOf([&] { list.RemoveEntryAt(-1); }), IndexError(-1));
+  EXPECT_EQ(FailureOf([&] { list.ReplaceEntry(3, "x"); }), IndexError(3));
   EXPECT_EQ(EntriesOf(list), (Entries{"a", "b", "c"}));
   const auto address = reinterpret_cast<uintptr_t>(FaultAddressOfBadRead(list));
   const auto caller = reinterpret_cast<uintptr_t>(&FaultAddressOfBadRead);

@@ -125,8 +125,10 @@ TEST_F(WatchRun, OneArgumentNamesBothSnapshotFiles) {
   WriteRun({{"A", "C:\\a.exe"}});
   const std::filesystem::path folder = machine.Root() / "work";
   std::filesystem::create_directories(folder);
-  Expect(*Start({"snap.txt"}, folder.string()), {Added("A", "C:\\a.exe", "n")}, 0);
-  EXPECT_EQ(ReadFile(folder / "snap.txt"), "C:\\a.exe\r\n");
+  std::ofstream(folder / "snap.txt") << "C:\\gone.exe\r\n";
+  Expect(*Start({"snap.txt"}, folder.string()),
+         {Added("A", "C:\\a.exe", "n"), Removed("C:\\gone.exe", "n")}, 0);
+  EXPECT_EQ(ReadFile(folder / "snap.txt"), "C:\\a.exe\r\n") << "appended to and rewritten";
   EXPECT_TRUE(std::filesystem::exists(folder / "snap.txt2"));
   EXPECT_FALSE(std::filesystem::exists(machine.Root() / "drive_c" / "KeyVigil.dat"));
 
