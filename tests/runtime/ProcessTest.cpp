@@ -131,6 +131,7 @@ TEST_F(Process, TheLanguageFileServesTheTextsItHas) {
       {{"DE", "ENU"}, "", "de_DE", "Fehler (DE)"},
       {{"DEU", "ENU"}, "", "C", "Fehler (ENU)"},
       {{"DEU", "XY"}, byDefault, "de_DE", "Fehler (XY)"},
+      {{"DEU", "ABCD"}, "@=\"ABCD\"\r\n", "de_DE", "Fehler (ABCD)"},
       {{"XY", "AB"}, byPath + byDefault, "de_DE", "Fehler (AB)"},
       {{"XY"}, byPath, "de_DE", "Anwendungsfehler"},
       {{"DEU"}, "", "C", "Anwendungsfehler"}};

@@ -90,6 +90,7 @@ TEST_F(TextChannelTest, AppendingCutsAtTheEndMarkAndEndsTheLastLine) {
   const std::string head(900, 'h'), l127(127, 'l'), e126(126, 'e');
   const std::pair<std::string, std::string> cases[] = {
       {"", ""},
+      {"\r\n", "\r\n"},
       {"a\r\n", "a\r\n"},
       {"a\r", "a\r"},
       {"a", "a\r\n"},

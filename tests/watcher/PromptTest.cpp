@@ -17,10 +17,10 @@ PassedOver Value(std::u16string_view name, uint16_t reason, const std::string& k
 TEST(PassedOverText, EachValueIsNamedAsTheWideFunctionsGiveIt) {
   const std::pair<std::vector<PassedOver>, std::string> rows[] = {
       {{Value(std::u16string_view(u"Upd\0hidden", 10), SValueNotRepresentable),
-        Value(u"\u0416\u00e4\t", SInvalidRegType)},
+        Value(u"\u0416\u00e4\t\x7f", SInvalidRegType)},
        kRunLine +
            "\rWert 'Upd\\x00hidden' enth\xE4lt Zeichen, die KeyVigil nicht darstellen kann.\r" +
-           kRunLine + "\rUng\xFCltiger Datentyp f\xFCr '\\u0416\xE4\\x09'."},
+           kRunLine + "\rUng\xFCltiger Datentyp f\xFCr '\\u0416\xE4\\x09\\x7F'."},
       {{Value(u"AAAAAAAAAAAAAAAAAAAAB", SInvalidRegType)},
        kRunLine + "\rUng\xFCltiger Datentyp f\xFCr 'AAAAAAAA (21 Zeichen, gek\xFCrzt) AAAAAAAB'."},
       {std::vector<PassedOver>(12, Value(u"a", SInvalidRegType, "K")),
