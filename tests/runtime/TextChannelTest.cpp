@@ -86,7 +86,7 @@ TEST_F(TextChannelTest, AppendingCutsAtTheEndMarkAndEndsTheLastLine) {
   const auto* caller = reinterpret_cast<const char*>(&After);
   EXPECT_GT(static_cast<const char*>(lastFaultAddress), caller) << "raised where it is checked";
   EXPECT_LT(static_cast<const char*>(lastFaultAddress), caller + 4096);
-  EXPECT_FALSE(scratch.Exists("t.txt"));
+  EXPECT_FALSE(std::filesystem::exists(scratch.HostPath("t.txt")));
   const std::string head(900, 'h'), l127(127, 'l'), e126(126, 'e');
   const std::pair<std::string, std::string> cases[] = {
       {"", ""},
@@ -148,7 +148,6 @@ TEST_F(TextChannelTest, PlatformFailuresLeaveCodesAndNoPartOfALine) {
   const std::tuple<int, std::string, std::string> cases[] = {{0, "", std::string(130, 'a')},
                                                              {1, "b", std::string(300, 'c')},
                                                              {2, "b\r\n", std::string(300, 'c')},
-                                                             {0, "b\r\n", "short"},
                                                              {0, "b\r\n", std::string(127, 'c')}};
   for (const auto& [writes, before, text] : cases) {
     scratch.Write("t.txt", before);

@@ -46,7 +46,6 @@ class ScratchMachine {
   void Write(const std::string& name, const std::string& bytes) const {
     std::ofstream(HostPath(name), std::ios::binary) << bytes;
   }
-  bool Exists(const std::string& name) const { return std::filesystem::exists(HostPath(name)); }
 
  private:
   std::filesystem::path root;

@@ -3,9 +3,9 @@
 // Nth system call that opens, writes, syncs, cuts, moves, deletes or closes
 // a file, as a power cut or kill -9 would end it there. $KEYVIGIL_REFUSE_FROM=N refuses every
 // allocation from the Nth on; the first refusal leaves the file <machine root>/refused, so that a
-// test knows that one happened. $KEYVIGIL_HIVE_CHANGE_AT=N changes the hive just before the Nth look
-// at it (N+: before every look from the Nth on): HKLM.reg.next, when there is one, replaces it,
-// and its modification time moves on by a second, as another program's write would.
+// test knows that one happened. $KEYVIGIL_HIVE_CHANGE_AT=N changes the hive just before the Nth
+// look at it (N+: before every look from the Nth on): HKLM.reg.next, when there is one, replaces
+// it, and its modification time moves on by a second, as another program's write would.
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
