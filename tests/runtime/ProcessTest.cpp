@@ -116,11 +116,13 @@ TEST_F(Process, OnlyMachinesOfTheRightKindMaskFloatingPointFaults) {
 // The language file beside the program is the first of its file name with
 // the code the user set for it (by the program's path, else for all), with
 // the thread's language and with that language's first two letters, that
-// exists. A text it lacks comes from the program's own table.
+// exists. A text it lacks comes from the program's own table; one of a
+// single character is a text. A code too long for its buffer is none.
 TEST_F(Process, TheLanguageFileServesTheTextsItHas) {
   const std::filesystem::path program = machine.Root() / "kv.exe";
   std::filesystem::copy_file(REPORT_PROBE, program);
   const std::string byPath = Quoted(program.string()) + "=\"AB\"\r\n", byDefault = "@=\"XY\"\r\n";
+  const std::string tooLong = Quoted(program.string()) + "=\"ABCDE\"\r\n@=\"ABCDE\"\r\n";
   // The language files there, the user's setting, the language, the ending.
   const std::tuple<std::vector<std::string>, std::string, const char*, std::string> rows[] = {
       {{"DEU", "ENU"}, "", "de_DE", "Fehler (DEU)"},
@@ -130,19 +132,17 @@ TEST_F(Process, TheLanguageFileServesTheTextsItHas) {
       {{"DEU", "ABCD"}, "@=\"ABCD\"\r\n", "de_DE", "Fehler (ABCD)"},
       {{"XY", "AB"}, byPath + byDefault, "de_DE", "Fehler (AB)"},
       {{"XY"}, byPath, "de_DE", "Anwendungsfehler"},
+      {{"DEU", "ABCD"}, tooLong, "de_DE", "Fehler (DEU)"},
       {{"DEU"}, "", "C", "Anwendungsfehler"}};
   for (const auto& [codes, setting, language, caption] : rows) {
     for (const auto& entry : std::filesystem::directory_iterator(machine.Root()))
       if (entry.path().extension() != ".exe") std::filesystem::remove_all(entry.path());
     for (const std::string& code : codes)
-      std::ofstream(machine.Root() / ("kv." + code))
-          << "65511=Fehler (" << code << ")\n65423=Verweigert\\n(" << code << ")\n";
+      std::ofstream(machine.Root() / ("kv." + code)) << "65511=Fehler (" << code << ")\n65423=V\n";
     std::ofstream(machine.Root() / "HKCU.reg")
         << "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\KeyVigil\\Locales]\r\n"
         << setting;
-    const std::string message = caption.starts_with("Fehler")
-                                    ? "Verweigert\n" + caption.substr(7) + "."
-                                    : "Dateizugriff verweigert.";
+    const std::string message = caption.starts_with("Fehler") ? "V." : "Dateizugriff verweigert.";
     EXPECT_EQ(Masked(Ending(*Start({"raise"}, "", program, {{"LC_ALL", language}}))),
               ErrorBox("EInOutError", message, "kv.exe", caption))
         << codes.front() << " " << language;

@@ -61,9 +61,16 @@ TEST_F(Snapshot, LoadKeepsTheNonEmptyLinesCreatesOnlyAMissingFileAndAppendsToIt)
     return flags & O_CREAT ? (errno = ENOSPC, -1) : ::open(path, flags, mode);
   };
   EXPECT_EQ(Load("new.dat"), "EInOutError: E/A-Fehler 112") << "full disk";
+  // A file made anew that cannot then be opened fails as that open does.
+  unixSyscalls.open = [](const char* path, int flags, mode_t mode) {
+    static bool created = false;
+    created |= (flags & O_CREAT) != 0;
+    return created && !(flags & O_CREAT) ? (errno = EACCES, -1) : ::open(path, flags, mode);
+  };
+  EXPECT_EQ(Load("made.dat"), "EInOutError: Dateizugriff verweigert");
+  unixSyscalls = saved;
   // The disk is full when the line itself goes out, after the old content.
   static int writesLeft = 1;
-  unixSyscalls = saved;
   unixSyscalls.write = [](int fd, const void* bytes, size_t count) -> ssize_t {
     return writesLeft-- > 0 ? ::write(fd, bytes, count) : (errno = ENOSPC, -1);
   };

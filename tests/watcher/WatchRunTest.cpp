@@ -35,16 +35,6 @@ TEST_F(WatchRun, NewValuesAreAskedForAndEachAnswerApplied) {
   Run({}, 0);
 }
 
-// A replaced value is reported as added and as removed; No to both accepts
-// the replacement, which the rewrite of the same pass keeps. (Yes to either:
-// each answer on its own in the other tests.)
-TEST_F(WatchRun, AChangedValueIsReportedAsAddedAndAsRemoved) {
-  WriteRun({{"Tool", "C:\\new.exe"}});
-  WriteSnapshot("C:\\tool.exe\r\n");
-  Run({Added("Tool", "C:\\new.exe", "n"), Removed("C:\\tool.exe", "n")}, 0);
-  EXPECT_EQ(Snapshot(), "C:\\new.exe\r\n");
-}
-
 TEST_F(WatchRun, VanishedLinesAreWrittenBackUnderFreeNumbersOrDropped) {
   WriteRun({{"0", "C:\\zero.exe"}, {"2", "C:\\two.exe"}});
   WriteSnapshot("C:\\zero.exe\r\nC:\\gone1.exe\r\nC:\\two.exe\r\nC:\\gone2.exe\r\n");
