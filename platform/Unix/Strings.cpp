@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <map>
 #include <string>
@@ -69,7 +68,7 @@ int LoadStringA(HINSTANCE module, UINT id, LPSTR buffer, int bufferMax) {
     if (found != end) text = std::string_view(found->text, found->length);
   }
   const size_t length = std::min(text.size(), static_cast<size_t>(bufferMax - 1));
-  memcpy(buffer, text.data(), length);
+  std::copy_n(text.data(), length, buffer);
   buffer[length] = 0;
   return static_cast<int>(length);
 }
