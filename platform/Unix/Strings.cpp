@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
@@ -34,9 +35,12 @@ std::string Unescaped(std::string_view text) {
 
 }  // namespace
 
+// Only a regular file is read: a FIFO in its place would keep start-up waiting.
 HMODULE LoadLibraryExA(LPCSTR fileName, HANDLE, DWORD flags) {
-  std::ifstream in(fileName, std::ios::binary);
-  if (!(flags & LOAD_LIBRARY_AS_DATAFILE) || !in) {
+  std::error_code unknown;
+  std::ifstream in;
+  if (std::filesystem::is_regular_file(fileName, unknown)) in.open(fileName, std::ios::binary);
+  if (!(flags & LOAD_LIBRARY_AS_DATAFILE) || !in.is_open()) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return nullptr;
   }
