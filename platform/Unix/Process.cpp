@@ -10,8 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <iterator>
-#include <utility>
 
 #include "Win32.h"
 
@@ -255,26 +255,27 @@ void ExitProcess(UINT exitCode) { _exit(static_cast<int>(exitCode)); }
 // told to report another, as Windows lets it be. Read once: a keyboard does
 // not change while a program runs.
 int GetKeyboardType(int typeFlag) {
-  static const auto [type, subType] = [] {
-    DWORD values[2] = {4, 0};
+  static const std::array<DWORD, 2> reported = [] {
+    std::array<DWORD, 2> values = {4, 0};
+    const char* names[] = {"OverrideKeyboardType", "OverrideKeyboardSubtype"};
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE,
                       "SYSTEM\\CurrentControlSet\\Services\\i8042prt\\Parameters", 0, KEY_READ,
-                      &key) == ERROR_SUCCESS) {
-      const char* names[] = {"OverrideKeyboardType", "OverrideKeyboardSubtype"};
-      for (int i = 0; i < 2; ++i) {
-        DWORD value = 0, type = 0, size = sizeof(value);
-        if (RegQueryValueExA(key, names[i], nullptr, &type, reinterpret_cast<BYTE*>(&value),
-                             &size) == ERROR_SUCCESS &&
-            type == REG_DWORD) {
-          values[i] = value;
-        }
-      }
-      RegCloseKey(key);
+                      &key) != ERROR_SUCCESS) {
+      return values;
     }
-    return std::pair<int, int>(values[0], values[1]);
+    for (size_t i = 0; i < values.size(); ++i) {
+      DWORD value = 0, type = 0, size = sizeof(value);
+      if (RegQueryValueExA(key, names[i], nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) ==
+              ERROR_SUCCESS &&
+          type == REG_DWORD) {
+        values[i] = value;
+      }
+    }
+    RegCloseKey(key);
+    return values;
   }();
-  return typeFlag == 0 ? type : typeFlag == 1 ? subType : 12;
+  return typeFlag == 0 || typeFlag == 1 ? static_cast<int>(reported[typeFlag]) : 12;
 }
 
 namespace {

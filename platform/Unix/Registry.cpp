@@ -65,25 +65,6 @@ bool SameFile(const struct stat& a, const struct stat& b) {
          a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
-// The file's text and the identity of what was read. A FIFO, a device or a
-// folder is no hive; it is not opened, or (swapped in after the stat) opened
-// without waiting and refused.
-LONG ReadWhole(const std::string& path, struct stat& identity, std::string& text) {
-  if (!S_ISREG(identity.st_mode)) return ERROR_BADDB;
-  const int fd = unixSyscalls.open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0);
-  if (fd < 0) return errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_CANTREAD;
-  LONG status = fstat(fd, &identity) != 0 ? ERROR_CANTREAD : ERROR_SUCCESS;
-  if (status == ERROR_SUCCESS && !S_ISREG(identity.st_mode)) status = ERROR_BADDB;
-  text.clear();
-  if (status == ERROR_SUCCESS) text.reserve(static_cast<size_t>(identity.st_size));
-  char buffer[65536];
-  ssize_t count = 0;
-  while (status == ERROR_SUCCESS && (count = unixSyscalls.read(fd, buffer, sizeof(buffer))) > 0)
-    text.append(buffer, count);
-  unixSyscalls.close(fd);
-  return count < 0 ? ERROR_CANTREAD : status;
-}
-
 // The hive as its file holds it now; read again only when the file changed.
 HiveFile* Current(HiveId id, LONG& status) {
   const std::string path = HivePathOf(id);
@@ -192,9 +173,7 @@ class WriterLock {
                 O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600)) {
     using std::chrono::steady_clock;
     const steady_clock::time_point deadline = steady_clock::now() + std::chrono::seconds(10);
-    status = fd < 0                 ? ERROR_CANTWRITE
-             : !IsOwnLockFile(fd) ? ERROR_LOCK_VIOLATION
-                                  : ERROR_SUCCESS;
+    status = fd < 0 ? ERROR_CANTWRITE : !IsOwnLockFile(fd) ? ERROR_LOCK_VIOLATION : ERROR_SUCCESS;
     while (status == ERROR_SUCCESS && flock(fd, LOCK_EX | LOCK_NB) != 0) {
       if (errno != EWOULDBLOCK || steady_clock::now() > deadline) {
         status = ERROR_LOCK_VIOLATION;
@@ -275,8 +254,8 @@ std::string ViewPath(const OpenKey& base, LPCSTR subKey, REGSAM access) {
   const bool software = folded == "software" || folded.starts_with("software\\");
   const bool redirected =
       folded == "software\\wow6432node" || folded.starts_with("software\\wow6432node\\");
-  if (!(access & KEY_WOW64_32KEY) || base.hive != LocalMachine || !base.path.empty() ||
-      !software || redirected) {
+  if (!(access & KEY_WOW64_32KEY) || base.hive != LocalMachine || !base.path.empty() || !software ||
+      redirected) {
     return path;
   }
   return path.substr(0, 8) + "\\Wow6432Node" + path.substr(8);

@@ -1,13 +1,13 @@
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <string_view>
 
 #include "CaseFold.h"
 #include "StringResources.h"
+#include "Syscalls.h"
 #include "Win32.h"
 
 namespace {
@@ -35,17 +35,18 @@ std::string Unescaped(std::string_view text) {
 
 }  // namespace
 
-// Only a regular file is read: a FIFO in its place would keep start-up waiting.
+// Read as a hive is: a FIFO in its place cannot keep start-up waiting.
 HMODULE LoadLibraryExA(LPCSTR fileName, HANDLE, DWORD flags) {
-  std::error_code unknown;
-  std::ifstream in;
-  if (std::filesystem::is_regular_file(fileName, unknown)) in.open(fileName, std::ios::binary);
-  if (!(flags & LOAD_LIBRARY_AS_DATAFILE) || !in.is_open()) {
+  struct stat identity {};
+  std::string text;
+  if (!(flags & LOAD_LIBRARY_AS_DATAFILE) || unixSyscalls.stat(fileName, &identity) != 0 ||
+      ReadWhole(fileName, identity, text) != ERROR_SUCCESS) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return nullptr;
   }
   auto* file = new LanguageFile;
-  for (std::string line; std::getline(in, line);) {
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
     if (line.ends_with('\r')) line.pop_back();
     char* end = nullptr;
     const unsigned long id = strtoul(line.c_str(), &end, 10);

@@ -8,6 +8,10 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <string>
+
+#include "Win32.h"
+
 struct UnixSyscalls {
   int (*open)(const char* path, int flags, mode_t mode);
   ssize_t (*read)(int fd, void* buffer, size_t count);
@@ -23,3 +27,10 @@ struct UnixSyscalls {
 };
 
 extern UnixSyscalls unixSyscalls;
+
+// A whole file's text through the table, and the identity of what was read
+// (`identity` is its stat beforehand). A FIFO, a device or a folder is never
+// read: it is not opened, or (swapped in after the stat) opened without
+// waiting and refused with ERROR_BADDB. ERROR_FILE_NOT_FOUND or
+// ERROR_CANTREAD for a file that cannot be read.
+LONG ReadWhole(const std::string& path, struct stat& identity, std::string& text);
